@@ -1,0 +1,44 @@
+#pragma once
+
+#include "proxy/HeaderList.h"
+#include "proxy/TCPClient.h"
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace orvalis::proxy {
+
+enum class THTTPProxyTransferMode : uint8_t { tmFullDocument = 0, tmStreaming = 1 };
+enum class THTTPProxyTransferDirection : uint8_t { tdFromBrowser = 0, tdFromOrigin = 1 };
+
+// Per-connection record of the proxy: the request being handled, handed to the
+// proxy's events. Used only by its connection's thread.
+class THTTPProxyServerContext {
+public:
+    THTTPProxyServerContext() = default;
+    THTTPProxyServerContext(const THTTPProxyServerContext&) = delete;
+    THTTPProxyServerContext& operator=(const THTTPProxyServerContext&) = delete;
+    virtual ~THTTPProxyServerContext() = default;
+
+    // The request's header lines, later the response's (status line first).
+    THeaderList Headers;
+    // Method word as the command handler names it ("GET", "POST", "HEAD", "CONNECT").
+    std::string Command;
+    // Path and query of the target as rebuilt from the parsed URL; empty in a tunnel.
+    std::string Document;
+    // Exists only while a command runs; created and freed by its handler.
+    std::unique_ptr<TTCPClient> OriginClient;
+    THTTPProxyTransferMode CurrentTransferMode = THTTPProxyTransferMode::tmFullDocument;
+    THTTPProxyTransferDirection TransferDirection = THTTPProxyTransferDirection::tdFromBrowser;
+    // Set by an OnHTTPBeforeCommand handler to refuse the request.
+    bool Blocked = false;
+};
+
+using TOnHTTPContextEvent = std::function<void(THTTPProxyServerContext& AContext)>;
+// The handler may replace the document's bytes.
+using TOnHTTPDocument =
+    std::function<void(THTTPProxyServerContext& AContext, std::string& VStream)>;
+
+} // namespace orvalis::proxy
