@@ -78,7 +78,8 @@ bool TRequestFilter::Allows(const proxy::THTTPProxyServerContext& AContext,
     }
     std::string h = LowerAscii(host);
     // The leading "/" lets the entries for the site's bare domains match too.
-    if (MatchesAnyEntry("/" + h + "/", rules_.HostSuffixList.Entries())) {
+    std::string delimited = '/' + h + '/';
+    if (MatchesAnyEntry(delimited, rules_.HostSuffixList.Entries())) {
         return true;
     }
     TWideStringArray octets = SplitText(h, ".", 0);
