@@ -36,9 +36,15 @@ void Judge(benchmark::State& state, const char* host, const char* document) {
     }
 }
 
-void BM_AllowedSiteHost(benchmark::State& s) { Judge(s, "img.velmora.com", "/photo/a.jpg"); }
-void BM_AllowedAddressBlock(benchmark::State& s) { Judge(s, "198.19.254.7", "/m/a.jpg"); }
-void BM_RefusedForeignHost(benchmark::State& s) { Judge(s, "ads.foreign.example", "/b.gif?x=1"); }
+void BM_AllowedSiteHost(benchmark::State& s) {
+    Judge(s, "img.velmora.com", "/photo/a.jpg");
+}
+void BM_AllowedAddressBlock(benchmark::State& s) {
+    Judge(s, "198.19.254.7", "/m/a.jpg");
+}
+void BM_RefusedForeignHost(benchmark::State& s) {
+    Judge(s, "ads.foreign.example", "/b.gif?x=1");
+}
 
 } // namespace
 

@@ -20,7 +20,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::string_view text = rest.substr(separator.size());
 
     TWideStringArray pieces = SplitText(text, separator, limit);
-    if (pieces.empty() || pieces.size() > 1024 || (limit > 0 && pieces.size() > size_t(limit) + 1)) {
+    if (pieces.empty() || pieces.size() > 1024 ||
+        (limit > 0 && pieces.size() > size_t(limit) + 1)) {
         std::abort();
     }
     std::string joined = pieces[0];

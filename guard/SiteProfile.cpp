@@ -11,9 +11,8 @@ TWideStringArray BuildMainPageList() {
 
 TWideStringArray BuildHostSuffixList() {
     return {
-        ".adverra.co.kr/", ".clickvane.com/", "/velmora.com/",  "/velmora.co.kr/",
-        ".velmora.com/",   ".velmora.com:",   ".velmora.co.kr/", ".lumenet.com/",
-        ".lumesearch.com/", ".lumeimg.com/",
+        ".adverra.co.kr/", ".clickvane.com/", "/velmora.com/", "/velmora.co.kr/",  ".velmora.com/",
+        ".velmora.com:",   ".velmora.co.kr/", ".lumenet.com/", ".lumesearch.com/", ".lumeimg.com/",
     };
 }
 

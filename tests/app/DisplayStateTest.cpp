@@ -1,9 +1,9 @@
 #include "app/DisplayState.h"
+
 #include "app/LogStamp.h"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
+#include <gtest/gtest.h>
 #include <regex>
 #include <thread>
 

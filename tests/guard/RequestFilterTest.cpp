@@ -1,7 +1,6 @@
 #include "guard/RequestFilter.h"
 
 #include <gtest/gtest.h>
-
 #include <regex>
 #include <thread>
 
@@ -118,7 +117,9 @@ TEST_F(RequestFilterTest, RefusalIsLoggedWithReceivedCaseStatusAndCount) {
     EXPECT_FALSE(Allowed("Foreign.EXAMPLE", "/Path/A.gif?Q=1"));
     std::string log = Log();
     EXPECT_TRUE(std::regex_match(
-        log, std::regex(R"(\[\d{4}.\d\d.\d\d \d\d.\d\d.\d\d\] 차단됨: http://Foreign\.EXAMPLE/Path/A\.gif\?Q=1)")))
+        log,
+        std::regex(
+            R"(\[\d{4}.\d\d.\d\d \d\d.\d\d.\d\d\] 차단됨: http://Foreign\.EXAMPLE/Path/A\.gif\?Q=1)")))
         << log;
     display.Access([](app::TDisplayFields& f) {
         EXPECT_EQ(f.StatusText, "차단됨.");
@@ -228,7 +229,8 @@ TEST_F(RequestFilterTest, ConcurrentBlocksLoseNoCountOrLine) {
     int lines = 0;
     while (start <= log.size()) {
         size_t end = log.find("\r\n", start);
-        std::string one = log.substr(start, end == std::string::npos ? std::string::npos : end - start);
+        std::string one =
+            log.substr(start, end == std::string::npos ? std::string::npos : end - start);
         std::smatch m;
         ASSERT_TRUE(std::regex_match(one, m, line)) << one;
         ++seen[std::stoi(m[1])][std::stoi(m[2])];

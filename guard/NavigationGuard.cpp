@@ -1,0 +1,39 @@
+#include "guard/NavigationGuard.h"
+
+#include "guard/ExString.h"
+#include "guard/SiteProfile.h"
+
+namespace orvalis::guard {
+
+bool AllowsTopLevelNavigation(std::string_view url) {
+    std::string u = LowerAscii(url);
+    return u == "about:blank" || Occurs("javascript:", u) || Occurs(SiteProfile::SiteFragment, u) ||
+           Occurs(SiteProfile::PartnerFragment, u);
+}
+
+void TPopupPolicy::EvaluateNewWindow(std::string_view url, int32_t& rezult) {
+    for (std::string_view allowed : SiteProfile::PopupAllowList) {
+        if (Occurs(allowed, url)) {
+            PendingPopup = true;
+            PendingPopupUrl = std::string(url);
+            rezult = 0;
+            return;
+        }
+    }
+}
+
+std::optional<std::string> TPopupPolicy::NewWindow(bool& cancel) {
+    if (!PendingPopup) {
+        return std::nullopt;
+    }
+    cancel = true;
+    PendingPopup = false;
+    return PendingPopupUrl;
+}
+
+bool FillsBrowserArea(TPoint topLeft, TPoint bottomRight, int width, int height) {
+    return topLeft.X < FixUpMargin && topLeft.Y < FixUpMargin &&
+           bottomRight.X > width - FixUpMargin && bottomRight.Y > height - FixUpMargin;
+}
+
+} // namespace orvalis::guard
