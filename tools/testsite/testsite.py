@@ -1,0 +1,202 @@
+#!/usr/bin/env python3
+"""The Velmora test site: one small HTTP server that answers for the site's
+hosts, its partners and a few foreign hosts, with pages that show the
+firewall at work (portal pages, frames, the site's pop-ups, an off-site link,
+advertising and foreign resources, a music stream).
+
+    testsite.py [--bind 127.0.0.1] [--port 80] [--stream-port 9575] [--requests FILE]
+
+Every request is appended to FILE (default: standard output) as one line
+"METHOD host path", so tests can tell which requests reached an origin.
+Names must resolve to the bind address (see the hosts file beside this one).
+"""
+import argparse
+import html
+import sys
+import threading
+from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
+
+HOME = "http://www.velmora.co.kr"
+POPUPS = [
+    ("회원 정보", "http://pims.velmora.com/pims/main/pims_main.asp?tab=1"),
+    ("미니홈", "http://home.velmora.com/?owner=velmo"),
+    ("클럽", "http://club.velmora.com/club/main/club_main.asp?club=7"),
+]
+
+STYLE = """
+body { font-family: 'NanumGothic', sans-serif; margin: 0; background: #f4f6fb; color: #223; }
+header { background: #3b5bdb; color: white; padding: 14px 22px; font-size: 22px; }
+main { padding: 16px 22px; }
+section { background: white; border-radius: 8px; padding: 12px 16px; margin-bottom: 12px;
+          box-shadow: 0 1px 3px rgba(0,0,0,.12); }
+h2 { font-size: 16px; margin: 0 0 8px 0; color: #3b5bdb; }
+a, button { margin-right: 12px; }
+img { vertical-align: middle; margin-right: 8px; }
+iframe { border: 1px solid #ccd; width: 45%; height: 120px; margin-right: 8px; }
+"""
+
+
+def page(title, body):
+    return f"""<!DOCTYPE html>
+<html lang="ko"><head><meta charset="utf-8"><title>{html.escape(title)}</title>
+<style>{STYLE}</style></head>
+<body><header>{html.escape(title)}</header><main>{body}</main></body></html>"""
+
+
+def svg(label, colour, width=120, height=40):
+    return f"""<svg xmlns="http://www.w3.org/2000/svg" width="{width}" height="{height}">
+<rect width="100%" height="100%" rx="6" fill="{colour}"/>
+<text x="50%" y="60%" text-anchor="middle" font-family="sans-serif" font-size="13"
+ fill="white">{html.escape(label)}</text></svg>"""
+
+
+def home_page():
+    popups = "".join(
+        f'<button onclick="window.open(\'{url}\', \'_blank\', \'width=500,height=400\')">{name}</button>'
+        for name, url in POPUPS)
+    return page("벨모라 - 홈", f"""
+<section><h2>오늘의 벨모라</h2>
+  <img src="http://img.velmora.com/logo.svg" alt="logo">
+  <img src="http://ad.adverra.co.kr/banner.svg" alt="partner ad">
+  <img src="http://tracker.foreign.example/pixel.svg" alt="">
+  <script src="http://ads.foreign.example/ads.js"></script>
+</section>
+<section><h2>포털</h2>
+  <a href="http://news.velmora.com/">뉴스</a>
+  <a href="http://www.velmora.com/main">메인</a>
+  <a href="http://www.velmora.com/frames.html">프레임</a>
+</section>
+<section><h2>팝업</h2>{popups}</section>
+<section><h2>음악</h2>
+  <audio controls preload="auto" src="http://stream.foreign.example:9575/_music128?song=1"></audio>
+</section>
+<section><h2>바깥 세상</h2>
+  <a id="offsite" href="http://www.foreign.example/">다른 사이트로 가기</a>
+</section>""")
+
+
+def portal_page(title):
+    return page(title, """
+<section><h2>포털 페이지</h2>
+  <p>포털 페이지에서는 모든 요청이 허용됩니다.</p>
+  <img src="http://ads.foreign.example/banner.svg" alt="portal ad">
+  <img src="http://img.velmora.com/logo.svg" alt="logo">
+  <a href="http://www.velmora.co.kr/">홈으로</a>
+</section>""")
+
+
+def frames_page():
+    return page("벨모라 - 프레임", """
+<section><h2>프레임</h2>
+  <iframe name="inner" src="http://www.velmora.com/frame-inner.html"></iframe>
+  <iframe src="http://www.foreign.example/framed.html"></iframe>
+</section>""")
+
+
+def frame_inner():
+    return page("안쪽 프레임", """
+<p>프레임 안의 페이지</p>
+<a id="frame-offsite" href="http://www.foreign.example/" target="_self">프레임에서 바깥으로</a>""")
+
+
+def popup_page(name):
+    return page(f"벨모라 - {name}", f"""
+<section><h2>{html.escape(name)}</h2><p>사이트의 팝업이 주 창에 열렸습니다.</p>
+<a href="{HOME}">홈으로</a></section>""")
+
+
+def foreign_page():
+    return page("Foreign site", "<p>This page must never reach the browser.</p>")
+
+
+class Handler(BaseHTTPRequestHandler):
+    server_version = "VelmoraTestSite/1.0"
+    protocol_version = "HTTP/1.0"
+    requests_log = sys.stdout
+    log_lock = threading.Lock()
+
+    def log_message(self, format, *args):
+        pass
+
+    def record(self):
+        host = self.headers.get("Host", "")
+        with self.log_lock:
+            self.requests_log.write(f"{self.command} {host} {self.path}\n")
+            self.requests_log.flush()
+
+    def route(self):
+        host = self.headers.get("Host", "").split(":")[0].lower()
+        path = self.path
+        if path.startswith("http://"):
+            path = "/" + path.split("/", 3)[3] if path.count("/") >= 3 else "/"
+        bare = path.split("?")[0]
+        if bare == "/_music128":
+            return "audio/mpeg", b"\xff\xfb\x90\x00" * 64
+        if bare.endswith(".svg"):
+            colour = "#3b5bdb" if "velmora" in host else "#e8590c"
+            return "image/svg+xml", svg(host, colour).encode()
+        if bare.endswith(".js"):
+            return "application/javascript", b"document.title += ' (foreign script ran)';"
+        if host in ("www.velmora.co.kr", "velmora.co.kr") and bare == "/":
+            return "text/html", home_page().encode()
+        if host == "www.velmora.com" and bare in ("/main", "/main2"):
+            return "text/html", portal_page("벨모라 메인").encode()
+        if host == "news.velmora.com":
+            return "text/html", portal_page("벨모라 뉴스").encode()
+        if host == "www.velmora.com" and bare == "/frames.html":
+            return "text/html", frames_page().encode()
+        if host == "www.velmora.com" and bare == "/frame-inner.html":
+            return "text/html", frame_inner().encode()
+        if host == "pims.velmora.com":
+            return "text/html", popup_page("회원 정보").encode()
+        if host == "home.velmora.com":
+            return "text/html", popup_page("미니홈").encode()
+        if host == "club.velmora.com":
+            return "text/html", popup_page("클럽").encode()
+        if host.endswith(".velmora.com") or host in ("velmora.com", "www.lumenet.com"):
+            return "text/html", page("벨모라", f"<p>{html.escape(host + bare)}</p>").encode()
+        return "text/html", foreign_page().encode()
+
+    def respond(self, with_body):
+        self.record()
+        content_type, body = self.route()
+        self.send_response(200)
+        self.send_header("Content-Type", content_type + ("; charset=utf-8" if content_type.startswith("text") else ""))
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        if with_body:
+            self.wfile.write(body)
+
+    def do_GET(self):
+        self.respond(True)
+
+    def do_HEAD(self):
+        self.respond(False)
+
+    def do_POST(self):
+        length = int(self.headers.get("Content-Length", "0") or 0)
+        self.rfile.read(length)
+        self.respond(True)
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--bind", default="127.0.0.1")
+    parser.add_argument("--port", type=int, default=80)
+    parser.add_argument("--stream-port", type=int, default=9575)
+    parser.add_argument("--requests", help="file to append request lines to")
+    args = parser.parse_args()
+    if args.requests:
+        Handler.requests_log = open(args.requests, "a", buffering=1)
+    servers = [ThreadingHTTPServer((args.bind, port), Handler) for port in (args.port, args.stream_port)]
+    for server in servers[1:]:
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+    print(f"testsite: serving on {args.bind}:{args.port} and :{args.stream_port}", file=sys.stderr, flush=True)
+    try:
+        servers[0].serve_forever()
+    except KeyboardInterrupt:
+        pass
+
+
+if __name__ == "__main__":
+    main()
