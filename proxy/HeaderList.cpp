@@ -8,16 +8,6 @@ namespace orvalis::proxy {
 
 namespace {
 
-char AsciiLower(char c) {
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-bool SameIgnoringCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-               return AsciiLower(x) == AsciiLower(y);
-           });
-}
-
 std::string_view NameOf(std::string_view line) {
     auto colon = line.find(':');
     return colon == std::string_view::npos ? std::string_view{} : line.substr(0, colon);

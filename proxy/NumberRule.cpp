@@ -1,6 +1,29 @@
 #include "proxy/NumberRule.h"
 
+#include <algorithm>
+
 namespace orvalis::proxy {
+
+char AsciiLower(char c) {
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return AsciiLower(x) == AsciiLower(y);
+           });
+}
+
+bool StartsIgnoringCase(std::string_view text, std::string_view prefix) {
+    return text.size() >= prefix.size() && SameIgnoringCase(text.substr(0, prefix.size()), prefix);
+}
+
+bool LessIgnoringCase(std::string_view a, std::string_view b) {
+    return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char x, char y) {
+        return static_cast<unsigned char>(AsciiLower(x)) <
+               static_cast<unsigned char>(AsciiLower(y));
+    });
+}
 
 std::string_view Trimmed(std::string_view text) {
     auto isBlank = [](char c) { return static_cast<unsigned char>(c) <= 32; };

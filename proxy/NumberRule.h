@@ -19,6 +19,13 @@ std::optional<int32_t> ParseNumber(std::string_view text);
 // ParseNumber with the caller's default for "not a number".
 int32_t NumberOr(std::string_view text, int32_t fallback);
 
+// Comparisons of protocol words (header names, commands), ignoring the case
+// of ASCII letters only.
+char AsciiLower(char c);
+bool SameIgnoringCase(std::string_view a, std::string_view b);
+bool StartsIgnoringCase(std::string_view text, std::string_view prefix);
+bool LessIgnoringCase(std::string_view a, std::string_view b);
+
 // Removes every character with a code of 32 or less from both ends.
 std::string_view Trimmed(std::string_view text);
 
