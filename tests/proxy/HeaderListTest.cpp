@@ -35,8 +35,8 @@ TEST(HeaderList, NamesKeepTheirBlanks) {
 }
 
 TEST(HeaderList, ValuesAreTrimmedAndContinuationsJoinedWithOneSpace) {
-    THeaderList list = Lines({"Content-Length:  512 ", "X-A: one  ", "\t two", "  three ",
-                              "Next: n"});
+    THeaderList list =
+        Lines({"Content-Length:  512 ", "X-A: one  ", "\t two", "  three ", "Next: n"});
     EXPECT_EQ(list.ValueOf("Content-Length"), "512");
     EXPECT_EQ(list.ValueOf("X-A"), "one two three");
     EXPECT_EQ(list.ValueOf("Next"), "n");
