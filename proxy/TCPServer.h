@@ -77,8 +77,8 @@ public:
     TCustomTCPServer() = default;
     TCustomTCPServer(const TCustomTCPServer&) = delete;
     TCustomTCPServer& operator=(const TCustomTCPServer&) = delete;
-    // Deactivates. A derived class whose hooks matter during shutdown
-    // deactivates in its own destructor.
+    // Deactivates. Connection threads call the virtual hooks, so every class
+    // that overrides one must deactivate in its own destructor as well.
     virtual ~TCustomTCPServer();
 
     bool Active() const { return active_; }

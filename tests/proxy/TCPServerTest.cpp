@@ -157,6 +157,9 @@ TEST_F(Server, ActivationNeedsOnExecuteAndRepeatsAreHarmless) {
 
 class LimitedServer : public TTCPServer {
 public:
+    // Its hooks run on the server's threads: stop them before this class goes.
+    ~LimitedServer() override { SetActive(false); }
+
     std::atomic<int> Refused{0};
 
 protected:
