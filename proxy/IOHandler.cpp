@@ -473,7 +473,12 @@ void TIOHandlerSocket::ConnectClient() {
     if (ReuseSocket == TReuseSocket::rsTrue) {
         binding_->SetSockOpt(SOL_SOCKET, SO_REUSEADDR, 1);
     }
-    binding_->Bind();
+    // With nothing asked of the local side, connect chooses the port itself: an
+    // explicit bind to port 0 would reserve the port for every destination and
+    // make the kernel's search slow once many connections linger in TIME_WAIT.
+    if (!BoundIP.empty() || BoundPort != 0 || BoundPortMin != 0 || BoundPortMax != 0) {
+        binding_->Bind();
+    }
     if (!UseNagle) {
         binding_->SetSockOpt(IPPROTO_TCP, TCP_NODELAY, 1);
     }

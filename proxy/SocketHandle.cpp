@@ -3,6 +3,7 @@
 #include "proxy/NetExceptions.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <sys/socket.h>
 
 namespace orvalis::proxy {
@@ -70,10 +71,10 @@ void TSocketHandle::Bind() {
             throw ECouldNotBindSocket();
         }
     } else {
-        std::string range =
-            "(" + std::to_string(ClientPortMin) + " - " + std::to_string(ClientPortMax) + ")";
+        char range[32];
+        std::snprintf(range, sizeof range, "(%d - %d)", ClientPortMin, ClientPortMax);
         if (ClientPortMax < ClientPortMin) {
-            throw EInvalidPortRange("Invalid Port Range " + range);
+            throw EInvalidPortRange(std::string("Invalid Port Range ") + range);
         }
         bool bound = false;
         for (int port = ClientPortMax; port >= ClientPortMin && !bound; --port) {
@@ -84,7 +85,7 @@ void TSocketHandle::Bind() {
             }
         }
         if (!bound) {
-            throw ECanNotBindPortInRange("Can not bind in port range " + range);
+            throw ECanNotBindPortInRange(std::string("Can not bind in port range ") + range);
         }
     }
     UpdateBindingLocal();
