@@ -47,7 +47,10 @@ protected:
     }
     void ExpectNothingLeft() {
         EXPECT_EQ(CountOpenDescriptors(), descriptors_);
-        EXPECT_EQ(CountThreads(), threads_);
+        // A joined thread can stay listed for a moment while the kernel reaps
+        // it, in the count before as well as in the count after.
+        EXPECT_TRUE(WaitUntil([this] { return CountThreads() <= threads_; }))
+            << CountThreads() << " threads, " << threads_ << " before";
     }
     static void EchoLines(TContext& context) {
         TIOHandler& io = *context.Connection->IOHandler();
@@ -148,7 +151,7 @@ TEST_F(Server, ActivationNeedsOnExecuteAndRepeatsAreHarmless) {
         server.SetActive(true);
         const int threads = CountThreads();
         server.SetActive(true);
-        EXPECT_EQ(CountThreads(), threads);
+        EXPECT_LE(CountThreads(), threads);
         EXPECT_EQ(Exchange("127.0.0.1", server.Bindings[0].Port, "once"), "once\r\n");
         EXPECT_THROW(server.SetScheduler(std::make_unique<TSchedulerOfThread>()), ENetException);
     }
@@ -187,7 +190,7 @@ TEST_F(Server, ConnectionOverTheLimitIsClosedWithoutAThread) {
         EXPECT_EQ(ReceiveAll(third), "busy\r\n");
         EXPECT_EQ(server.Refused, 1);
         EXPECT_EQ(connects, 2);
-        EXPECT_EQ(CountThreads(), threads);
+        EXPECT_LE(CountThreads(), threads);
         // A place freed is given to the next connection.
         CloseRaw(first);
         ASSERT_TRUE(WaitUntil([&server] { return server.LiveContextCount() == 1; }));
