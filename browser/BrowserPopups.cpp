@@ -1,4 +1,4 @@
-// OnEvaluateNewWindow and OnNewWindow2, and the secondary windows for the
+// OnEvaluateNewWindow, OnNewWindow2 and OnResize, and the secondary windows for the
 // pop-ups that no handler takes.
 
 #include "browser/BrowserPopups.h"
@@ -110,6 +110,17 @@ GtkWidget* TPopupWindow::onCreate(WebKitWebView* view, WebKitNavigationAction* a
                                   gpointer self) {
     auto& popup = *static_cast<TPopupWindow*>(self);
     return popup.host_.openPopup(view, webkit_navigation_action_is_user_gesture(action));
+}
+
+} // namespace orvalis::browser
+
+namespace orvalis::browser {
+
+// Window services: a page asking to resize its window. The host window keeps
+// its size; the handler decides.
+void TCustomBrowserHost::GeometryRequested(int width, int height) {
+    if (OnResize && width > 0 && height > 0)
+        OnResize(*this, width, height);
 }
 
 } // namespace orvalis::browser
