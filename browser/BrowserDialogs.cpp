@@ -5,24 +5,34 @@
 
 namespace orvalis::browser {
 
-TMessageResult::TMessageResult(WebKitScriptDialog* dialog)
-    : dialog_(decltype(dialog_)::Share(dialog)) {}
+TMessageResult::TMessageResult(TMessageResult&& other) noexcept
+    : dialog_(std::exchange(other.dialog_, nullptr)), kept_(true) {
+    // The engine waits for a dialog that is referenced during its event.
+    if (dialog_ && !other.kept_)
+        webkit_script_dialog_ref(dialog_);
+}
 
-TMessageResult::~TMessageResult() {
-    Set(IDCANCEL);
+TMessageResult& TMessageResult::operator=(TMessageResult&& other) noexcept {
+    if (this != &other) {
+        Set(IDCANCEL);
+        dialog_ = std::exchange(other.dialog_, nullptr);
+        if (dialog_ && !other.kept_)
+            webkit_script_dialog_ref(dialog_);
+        kept_ = true;
+    }
+    return *this;
 }
 
 void TMessageResult::Set(int32_t buttonId) {
-    if (!dialog_)
+    WebKitScriptDialog* dialog = std::exchange(dialog_, nullptr);
+    if (!dialog)
         return;
-    if (webkit_script_dialog_get_dialog_type(dialog_.get()) == WEBKIT_SCRIPT_DIALOG_CONFIRM)
-        webkit_script_dialog_confirm_set_confirmed(dialog_.get(), buttonId == IDOK);
-    webkit_script_dialog_close(dialog_.get());
-    dialog_.Reset();
-}
-
-void TMessageResult::Release() {
-    dialog_.Reset();
+    if (webkit_script_dialog_get_dialog_type(dialog) == WEBKIT_SCRIPT_DIALOG_CONFIRM)
+        webkit_script_dialog_confirm_set_confirmed(dialog, buttonId == IDOK);
+    if (kept_) {
+        webkit_script_dialog_close(dialog);
+        webkit_script_dialog_unref(dialog);
+    }
 }
 
 bool TCustomBrowserHost::ShowScriptDialog(WebKitScriptDialog* dialog) {
@@ -46,35 +56,64 @@ bool TCustomBrowserHost::ShowScriptDialog(WebKitScriptDialog* dialog) {
     return false;
 }
 
+// Windows are announced while they are being built, before they have an
+// owner; each new one is watched until it is given one.
 void TBrowserHost::watchDialogs() {
-    Glib::RefPtr<Gio::ListModel> toplevels = Gtk::Window::get_toplevels();
-    toplevelsConnection_ = toplevels->signal_items_changed().connect(
-        [this, model = toplevels.get()](guint position, guint, guint added) {
+    GListModel* toplevels = gtk_window_get_toplevels();
+    toplevelsConnection_ = g_signal_connect(
+        toplevels, "items-changed",
+        G_CALLBACK(+[](GListModel* model, guint position, guint, guint added, gpointer self) {
             for (guint i = position; i < position + added; ++i) {
                 GRef<GtkWindow> w =
-                    GRef<GtkWindow>::Adopt(GTK_WINDOW(g_list_model_get_item(model->gobj(), i)));
-                if (w)
-                    dialogAppeared(*Glib::wrap(w.get()));
+                    GRef<GtkWindow>::Adopt(GTK_WINDOW(g_list_model_get_item(model, i)));
+                static_cast<TBrowserHost*>(self)->watchWindow(w.get());
             }
-        });
+        }),
+        this);
 }
 
-void TBrowserHost::dialogAppeared(Gtk::Window& dialog) {
+void TBrowserHost::unwatchDialogs() {
+    g_signal_handler_disconnect(gtk_window_get_toplevels(), toplevelsConnection_);
+    for (GtkWindow* w : watchedWindows_) {
+        g_signal_handlers_disconnect_by_data(w, this);
+        g_object_weak_unref(G_OBJECT(w), windowGone, this);
+    }
+    watchedWindows_.clear();
+}
+
+void TBrowserHost::windowGone(gpointer self, GObject* window) {
+    static_cast<TBrowserHost*>(self)->watchedWindows_.erase(reinterpret_cast<GtkWindow*>(window));
+}
+
+void TBrowserHost::watchWindow(GtkWindow* window) {
+    if (!window || !watchedWindows_.insert(window).second)
+        return;
+    g_object_weak_ref(G_OBJECT(window), windowGone, this);
+    g_signal_connect(window, "notify::transient-for",
+                     G_CALLBACK(+[](GtkWindow* w, GParamSpec*, gpointer self) {
+                         static_cast<TBrowserHost*>(self)->dialogAppeared(w);
+                     }),
+                     this);
+    dialogAppeared(window);
+}
+
+void TBrowserHost::dialogAppeared(GtkWindow* dialog) {
     auto* owner = dynamic_cast<Gtk::Window*>(get_root());
-    if (!owner || dialog.get_transient_for() != owner)
+    if (!owner || gtk_window_get_transient_for(dialog) != owner->gobj())
         return;
     if (DialogBoxes.DisableAll) {
-        dialog.close();
+        gtk_window_close(dialog);
         return;
     }
     if (DialogBoxes.ReplaceIcon)
-        dialog.set_icon_name(owner->get_icon_name());
+        gtk_window_set_icon_name(dialog, gtk_window_get_icon_name(owner->gobj()));
     if (DialogBoxes.ReplaceCaption) {
-        const char* appName = g_get_application_name();
         std::string title = DialogBoxes.NewCaption;
-        if (title.empty())
+        if (title.empty()) {
+            const char* appName = g_get_application_name();
             title = appName ? appName : owner->get_title().raw();
-        dialog.set_title(title);
+        }
+        gtk_window_set_title(dialog, title.c_str());
     }
 }
 

@@ -13,7 +13,7 @@ TBrowserHost::TBrowserHost(TBrowserHost* related) : TCustomBrowserHost(related) 
 }
 
 TBrowserHost::~TBrowserHost() {
-    toplevelsConnection_.disconnect();
+    unwatchDialogs();
     detachFromWindow();
 }
 

@@ -46,21 +46,22 @@ constexpr int32_t READYSTATE_LOADING = 1;
 constexpr int32_t READYSTATE_INTERACTIVE = 3;
 constexpr int32_t READYSTATE_COMPLETE = 4;
 
-// The answer to one page message box. A handler may set it at once or keep
-// the object and set it later (after its own dialog closed); dropping it
-// unset answers Cancel.
+// The answer to one page message box. A handler may set it at once, or move
+// it into an object of its own and set that later (after its own dialog
+// closed); the page waits meanwhile. A box left unanswered is answered Cancel.
 class TMessageResult {
 public:
-    explicit TMessageResult(WebKitScriptDialog* dialog);
-    ~TMessageResult();
-    TMessageResult(TMessageResult&&) = default;
-    TMessageResult& operator=(TMessageResult&&) = default;
+    explicit TMessageResult(WebKitScriptDialog* dialog) : dialog_(dialog) {}
+    TMessageResult(TMessageResult&& other) noexcept;
+    TMessageResult& operator=(TMessageResult&& other) noexcept;
+    ~TMessageResult() { Set(IDCANCEL); }
     void Set(int32_t buttonId);
     // Leaves the box to the engine, unanswered.
-    void Release();
+    void Release() { dialog_ = nullptr; }
 
 private:
-    GRef<WebKitScriptDialog, webkit_script_dialog_ref, webkit_script_dialog_unref> dialog_;
+    WebKitScriptDialog* dialog_;
+    bool kept_ = false; // moved out of the event: answered asynchronously
 };
 
 using TStatusTextChangeEvent =
@@ -260,7 +261,10 @@ private:
     bool focusInPage() const;
     // Dialog watch (BrowserDialogs.cpp).
     void watchDialogs();
-    void dialogAppeared(Gtk::Window& dialog);
+    void unwatchDialogs();
+    void watchWindow(GtkWindow* window);
+    static void windowGone(gpointer self, GObject* window);
+    void dialogAppeared(GtkWindow* dialog);
 
     std::string userAgent_;
     TUserAgentMode userAgentMode_ = TUserAgentMode::uaDefault;
@@ -270,7 +274,8 @@ private:
     Glib::RefPtr<Gtk::EventControllerKey> keys_;
     Glib::RefPtr<Gtk::EventControllerScroll> wheel_;
     sigc::connection activeConnection_;
-    sigc::connection toplevelsConnection_;
+    gulong toplevelsConnection_ = 0;
+    std::set<GtkWindow*> watchedWindows_;
     bool pageHadFocus_ = false;
 };
 

@@ -51,6 +51,10 @@ PAGES = {
     "/ok-frame.html": page("Ok", "<p>ok</p>"),
     "/popup.html": page("Popup", "<a id='blank' href='/b.html' target='_blank'>new</a>"
                         "<button id='open' onclick=\"window.open('/c.html', 'named')\">open</button>"),
+    "/autopopup.html": page("Auto", "<p>opens a window by itself</p>",
+                            "<script>window.onload = function () {"
+                            " setTimeout(function () { window.open('/c.html?auto'); }, 1500); };"
+                            "</script>"),
     "/dialogs.html": page("Dialogs", "<p>dialogs</p>", "<script>"
                           "function ask() { document.title = 'confirm:' + confirm('Go on?'); }"
                           "function tell() { alert('Hello \\uc548\\ub155'); document.title = 'alerted'; }"
