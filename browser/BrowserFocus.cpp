@@ -65,6 +65,12 @@ void TBrowserHost::attachToWindow() {
     wheel_->signal_scroll().connect([this](double, double) { return scrolled(); }, false);
     window_->add_controller(wheel_);
 
+    // Whether the pointer is over the page, for the wheel rule.
+    pointer_ = Gtk::EventControllerMotion::create();
+    pointer_->signal_enter().connect([this](double, double) { pointerOverPage_ = true; });
+    pointer_->signal_leave().connect([this] { pointerOverPage_ = false; });
+    Glib::wrap(GTK_WIDGET(WebView()))->add_controller(pointer_);
+
     activeConnection_ =
         window_->property_is_active().signal_changed().connect([this] { activeChanged(); });
     pageHadFocus_ = false;
@@ -76,8 +82,11 @@ void TBrowserHost::detachFromWindow() {
     activeConnection_.disconnect();
     window_->remove_controller(keys_);
     window_->remove_controller(wheel_);
+    Glib::wrap(GTK_WIDGET(WebView()))->remove_controller(pointer_);
     keys_.reset();
     wheel_.reset();
+    pointer_.reset();
+    pointerOverPage_ = false;
     window_ = nullptr;
 }
 
@@ -93,21 +102,10 @@ bool TBrowserHost::keyPressed(guint keyval, guint keycode, Gdk::ModifierType sta
 }
 
 bool TBrowserHost::scrolled() {
-    if (!window_ || focusInPage())
-        return false;
-    GdkEvent* event = gtk_event_controller_get_current_event(GTK_EVENT_CONTROLLER(wheel_->gobj()));
-    double x = 0, y = 0;
-    if (!event || !gdk_event_get_position(event, &x, &y))
-        return false;
-    double sx = 0, sy = 0;
-    gtk_native_get_surface_transform(GTK_NATIVE(window_->gobj()), &sx, &sy);
-    GtkWidget* under =
-        gtk_widget_pick(GTK_WIDGET(window_->gobj()), x - sx, y - sy, GTK_PICK_DEFAULT);
-    GtkWidget* view = GTK_WIDGET(WebView());
-    if (!under || (under != view && !gtk_widget_is_ancestor(under, view)))
+    if (!window_ || !pointerOverPage_ || focusInPage())
         return false;
     // This notch only moves the focus into the page; the next ones scroll.
-    gtk_widget_grab_focus(view);
+    gtk_widget_grab_focus(GTK_WIDGET(WebView()));
     return true;
 }
 

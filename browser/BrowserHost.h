@@ -273,6 +273,8 @@ private:
     Gtk::Window* window_ = nullptr;
     Glib::RefPtr<Gtk::EventControllerKey> keys_;
     Glib::RefPtr<Gtk::EventControllerScroll> wheel_;
+    Glib::RefPtr<Gtk::EventControllerMotion> pointer_;
+    bool pointerOverPage_ = false;
     sigc::connection activeConnection_;
     gulong toplevelsConnection_ = 0;
     std::set<GtkWindow*> watchedWindows_;

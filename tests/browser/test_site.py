@@ -61,7 +61,8 @@ PAGES = {
                           "</script>"),
     "/keys.html": page("keys:", "<textarea id='t' style='width:600px;height:400px'></textarea>",
                        "<script>document.addEventListener('keydown', function (e) {"
-                       " if (e.ctrlKey) document.title += 'C' + e.key.toLowerCase() + ' '; });"
+                       " if (e.ctrlKey && e.key.length == 1)"
+                       " document.title += '-' + (e.shiftKey ? 'S' : '') + e.key.toLowerCase(); });"
                        "window.onload = function () { document.getElementById('t').focus(); };"
                        "</script>"),
     "/tall.html": page("Tall", "<div style='height:5000px'>tall</div>"),
