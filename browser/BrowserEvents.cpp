@@ -13,8 +13,8 @@ TBrowserControl& Self(gpointer data) {
 
 } // namespace
 
-// The signal trampolines need the private handlers; they are defined here
-// as members' friends would be, through one static table.
+// The signal trampolines, a friend of the control so that they reach its
+// private handlers.
 struct TBrowserSignals {
     static gboolean DecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
                                  WebKitPolicyDecisionType type, gpointer self) {

@@ -95,6 +95,18 @@ TEST_F(NavigationEventsTest, CancelledTopLevelNavigationLeavesPageTitleAndHistor
     }));
 }
 
+TEST_F(NavigationEventsTest, PageNavigationThatTheProxyRefusesIsAnnouncedAndKeepsThePage) {
+    Load("/a.html");
+    Record();
+    const std::string refused = site_->Url("/refused.html");
+    RunScript("location.href = '/refused.html'");
+    ASSERT_TRUE(WaitFor([&] { return Count("before:top:" + refused) == 1; }));
+    Settle(std::chrono::milliseconds(500));
+    EXPECT_EQ(Count("navigated:top:" + refused), 0);
+    EXPECT_EQ(browser_->LocationURL(), site_->Url("/a.html"));
+    EXPECT_STREQ(webkit_web_view_get_title(browser_->WebView()), "A"); // no error page
+}
+
 TEST_F(NavigationEventsTest, CancelledFrameNavigationIsNeverRequested) {
     Record();
     auto record = browser_->OnBeforeNavigate2;

@@ -7,7 +7,7 @@ Starts one HTTP server serving the test pages and two forwarding proxies
 request to the log file given as argument:
     site METHOD PATH|UA
     relayX METHOD TARGET|UA
-Host names ending in ".test" are resolved to 127.0.0.1 by the relays, as a
+A target containing "refused" is closed unanswered. Host names ending in ".test" are resolved to 127.0.0.1 by the relays, as a
 hosts file would; everything else is forwarded faithfully (GET, POST, HEAD
 with their headers and body, CONNECT as a tunnel). Runs until stdin closes.
 """
@@ -153,6 +153,8 @@ class Relay(socketserver.StreamRequestHandler):
                 continue
             headers.append(h)
         log("%s %s %s|%s" % (self.tag, method, target, ua))
+        if "refused" in target:
+            return  # closed unanswered, as a filtering proxy refuses
         if method == "CONNECT":
             host, _, port = target.rpartition(":")
             try:
