@@ -1,0 +1,67 @@
+#include "browser/BrowserSession.h"
+
+#include "browser/GObjectRef.h"
+
+#include <charconv>
+
+namespace orvalis::browser {
+
+namespace {
+
+bool proxyApplied = false;
+
+// Server must be "host:port"; a bracketed IPv6 literal is accepted as host.
+bool ValidServer(const std::string& server) {
+    const auto colon = server.rfind(':');
+    if (colon == std::string::npos || colon == 0 || colon + 1 == server.size())
+        return false;
+    const std::string host = server.substr(0, colon);
+    if (host.find_first_of(" /?#@\t\r\n") != std::string::npos)
+        return false;
+    unsigned port = 0;
+    const char* first = server.data() + colon + 1;
+    const char* last = server.data() + server.size();
+    auto [end, ec] = std::from_chars(first, last, port);
+    return ec == std::errc() && end == last && port >= 1 && port <= 65535;
+}
+
+} // namespace
+
+WebKitNetworkSession* ProgramSession() {
+    // Lives as long as the process: pop-ups and late callbacks may still use it.
+    static WebKitNetworkSession* session = webkit_network_session_new_ephemeral();
+    return session;
+}
+
+bool TProxySettings::ApplyProxy(const std::string& /*UserAgent*/, const std::string& Server) {
+    // The agent name only named the handle of the other platform's internet
+    // options; the user agent proper is the browser's setting.
+    if (!ValidServer(Server)) {
+        proxyApplied = false;
+        return false;
+    }
+    const char* ignore[] = {"localhost", "127.0.0.0/8", "::1", nullptr};
+    const std::string uri = "http://" + Server;
+    GRef<WebKitNetworkProxySettings, webkit_network_proxy_settings_copy,
+         webkit_network_proxy_settings_free>
+        settings =
+            decltype(settings)::Adopt(webkit_network_proxy_settings_new(uri.c_str(), ignore));
+    webkit_network_session_set_proxy_settings(ProgramSession(), WEBKIT_NETWORK_PROXY_MODE_CUSTOM,
+                                              settings.get());
+    proxyApplied = true;
+    return true;
+}
+
+void TProxySettings::ResetProxy() {
+    if (!proxyApplied)
+        return;
+    webkit_network_session_set_proxy_settings(ProgramSession(), WEBKIT_NETWORK_PROXY_MODE_NO_PROXY,
+                                              nullptr);
+    proxyApplied = false;
+}
+
+bool TProxySettings::ProxyApplied() {
+    return proxyApplied;
+}
+
+} // namespace orvalis::browser

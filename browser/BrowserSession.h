@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <webkit/webkit.h>
+
+namespace orvalis::browser {
+
+// The program's one network session, shared by every browser and pop-up
+// window of the process: an ephemeral session, so nothing of the user's own
+// browsing settings or data is read or changed.
+WebKitNetworkSession* ProgramSession();
+
+// TProxySettings: the proxy that the browser's traffic goes through.
+struct TProxySettings {
+    int32_t Port = 80;
+    std::string Address;
+    std::string UserName;
+    std::string Password;
+    bool AutoLoadProxy = false;
+    std::string UserAgent;
+
+    // Sends every request of the process's browsers to Server ("host:port"),
+    // local addresses excepted. A second call replaces the first. False when
+    // Server is not a host name and a decimal port from 1 to 65535.
+    static bool ApplyProxy(const std::string& UserAgent, const std::string& Server);
+    // Back to direct connections; done at exit when a proxy was applied.
+    static void ResetProxy();
+    // The result of the last ApplyProxy.
+    static bool ProxyApplied();
+};
+
+} // namespace orvalis::browser
