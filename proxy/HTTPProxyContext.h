@@ -1,7 +1,9 @@
 #pragma once
 
 #include "proxy/HeaderList.h"
+#include "proxy/Stream.h"
 #include "proxy/TCPClient.h"
+#include "proxy/TCPServer.h"
 
 #include <cstdint>
 #include <functional>
@@ -15,12 +17,12 @@ enum class THTTPProxyTransferDirection : uint8_t { tdFromBrowser = 0, tdFromOrig
 
 // Per-connection record of the proxy: the request being handled, handed to the
 // proxy's events. Used only by its connection's thread.
-class THTTPProxyServerContext {
+class THTTPProxyServerContext : public TServerContext {
 public:
     THTTPProxyServerContext() = default;
     THTTPProxyServerContext(const THTTPProxyServerContext&) = delete;
     THTTPProxyServerContext& operator=(const THTTPProxyServerContext&) = delete;
-    virtual ~THTTPProxyServerContext() = default;
+    ~THTTPProxyServerContext() override = default;
 
     // The request's header lines, later the response's (status line first).
     THeaderList Headers;
@@ -37,8 +39,9 @@ public:
 };
 
 using TOnHTTPContextEvent = std::function<void(THTTPProxyServerContext& AContext)>;
-// The handler may replace the document's bytes.
+// The stream holds a whole body, positioned at its start. The handler may
+// replace it; what VStream holds on return is written and then freed.
 using TOnHTTPDocument =
-    std::function<void(THTTPProxyServerContext& AContext, std::string& VStream)>;
+    std::function<void(THTTPProxyServerContext& AContext, std::unique_ptr<TStream>& VStream)>;
 
 } // namespace orvalis::proxy

@@ -1,7 +1,8 @@
 #pragma once
 
+#include "proxy/NetExceptions.h"
+
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,16 +16,16 @@ using TStringList = std::vector<std::string>;
 TStringList SplitTextLines(std::string_view text);
 
 // An invalid or duplicate reply code.
-class EReplyCodeError : public std::runtime_error {
+class EReplyCodeError : public ENetException {
 public:
-    using std::runtime_error::runtime_error;
+    using ENetException::ENetException;
 };
 
 // A reply read by a client that reports failure: its numeric code and text.
-class EReplyRFCError : public std::runtime_error {
+class EReplyRFCError : public ENetException {
 public:
     EReplyRFCError(int errorCode, const std::string& message)
-        : std::runtime_error(message), ErrorCode(errorCode) {}
+        : ENetException(message), ErrorCode(errorCode) {}
     int ErrorCode;
 };
 

@@ -1,0 +1,20 @@
+#pragma once
+
+#include "guard/RequestFilter.h"
+#include "proxy/HTTPProxyServer.h"
+
+#include <cstdint>
+
+namespace orvalis::guard {
+
+// The firewall's connection limit.
+inline constexpr int FirewallMaxConnections = 50;
+
+// Configures `firewall` (inactive) as the program runs it: at most 50
+// connections, bodies streamed, every request judged by `filter` (which must
+// outlive it), listening on 127.0.0.1 and, where available, ::1 of `port` only.
+// Activating it is left to the caller.
+void ConfigureFirewall(proxy::THTTPProxyServer& firewall, uint16_t port,
+                       const TRequestFilter& filter);
+
+} // namespace orvalis::guard

@@ -1,0 +1,321 @@
+#include "proxy/HTTPProxyServer.h"
+
+#include "proxy/NetExceptions.h"
+#include "proxy/NumberRule.h"
+#include "proxy/URI.h"
+
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+
+namespace orvalis::proxy {
+
+namespace {
+
+constexpr uint16_t HTTPDefaultPort = 80;
+constexpr uint16_t TunnelDefaultPort = 443;
+// How long one wait of the tunnel lasts; data or a close wakes it at once.
+constexpr int TunnelWaitMs = 1000;
+
+// A memory stream that does not reserve what a declared length announces, so
+// that a forged Content-Length cannot make the proxy allocate gigabytes
+// before a single body byte has arrived.
+class TDocumentStream : public TMemoryStream {
+public:
+    void SetSize(int64_t size) override {
+        if (size < Size()) {
+            TMemoryStream::SetSize(size);
+        }
+    }
+};
+
+THTTPProxyServerContext& ProxyContext(const TCommand& command) {
+    auto* context = dynamic_cast<THTTPProxyServerContext*>(command.Context);
+    if (context == nullptr || !context->Connection || !context->Connection->IOHandler()) {
+        throw ENotConnected();
+    }
+    return *context;
+}
+
+void SwitchNagleOff(TTCPConnection& connection) {
+    if (TIOHandlerSocket* socket = connection.Socket(); socket && socket->Binding()) {
+        socket->Binding()->SetSockOpt(IPPROTO_TCP, TCP_NODELAY, 1);
+    }
+}
+
+// A response to HEAD, and one with status 1xx, 204 or 304, ends with its
+// header block whatever its Content-Length says.
+bool ResponseHasBody(const THTTPProxyServerContext& context) {
+    if (context.Command == "HEAD") {
+        return false;
+    }
+    if (context.Headers.Count() == 0) {
+        return true;
+    }
+    const std::string& status = context.Headers[0];
+    const size_t space = status.find(' ');
+    if (space == std::string::npos) {
+        return true;
+    }
+    const int code = NumberOr(status.substr(space + 1, 3), 0);
+    return !((code >= 100 && code < 200) || code == 204 || code == 304);
+}
+
+// Copies a body from `source` to `destination` piece by piece as it arrives:
+// `due` bytes, or everything until the source closes when `due` is negative.
+void StreamBody(TIOHandler& source, TIOHandler& destination, int64_t due) {
+    while (due != 0) {
+        std::string piece;
+        try {
+            source.ReadBlock(piece, -1);
+        } catch (const EConnClosedGracefully&) {
+            if (due < 0) {
+                return;
+            }
+            throw;
+        }
+        if (due > 0) {
+            if (static_cast<int64_t>(piece.size()) > due) {
+                piece.resize(static_cast<size_t>(due));
+            }
+            due -= static_cast<int64_t>(piece.size());
+        }
+        destination.WriteBytes(piece);
+    }
+}
+
+// Moves what `from` has received to `to`; false once `from` has closed.
+bool Pump(TIOHandler& from, TIOHandler& to) {
+    from.Connected();
+    if (!from.IsInputEmpty()) {
+        to.WriteBytes(from.InputStore().Extract());
+    }
+    return from.IsOpen() && !from.PeerHasClosed();
+}
+
+int HandleOf(TTCPConnection& connection) {
+    TIOHandlerSocket* socket = connection.Socket();
+    if (!socket || !socket->Binding()) {
+        throw ENotConnected();
+    }
+    return socket->Binding()->Handle();
+}
+
+} // namespace
+
+uint16_t TargetPort(std::string_view text, uint16_t fallback) {
+    const std::optional<int32_t> port = ParseNumber(text);
+    if (!port) {
+        return fallback;
+    }
+    if (*port < 0 || *port > 65535) {
+        throw EInvalidPortRange();
+    }
+    return static_cast<uint16_t>(*port);
+}
+
+int64_t DeclaredLength(std::string_view value) {
+    value = Trimmed(value);
+    if (value.empty() || value.size() > 18) {
+        return -1;
+    }
+    int64_t length = 0;
+    for (char c : value) {
+        if (c < '0' || c > '9') {
+            return -1;
+        }
+        length = length * 10 + (c - '0');
+    }
+    return length;
+}
+
+THTTPProxyServer::THTTPProxyServer() {
+    ConnectionContextClass = [] { return std::make_unique<THTTPProxyServerContext>(); };
+    SetDefaultPort(8080);
+    Greeting().Text.clear();
+    ReplyUnknownCommand().Text.clear();
+}
+
+THTTPProxyServer::~THTTPProxyServer() {
+    try {
+        SetActive(false);
+    } catch (const std::exception&) {
+    }
+}
+
+void THTTPProxyServer::SetUpCommandHandlers() {
+    TCmdTCPServer::SetUpCommandHandlers();
+    auto add = [this](const char* command, void (THTTPProxyServer::*run)(TCommand&)) {
+        TCommandHandler& handler = CommandHandlers().Add();
+        handler.Command = command;
+        handler.OnCommand = [this, run](TCommand& ASender) { (this->*run)(ASender); };
+        handler.ParseParams = true;
+        handler.Disconnect = true;
+    };
+    add("GET", &THTTPProxyServer::RelayRequest);
+    add("POST", &THTTPProxyServer::RelayRequest);
+    add("HEAD", &THTTPProxyServer::RelayRequest);
+    add("CONNECT", &THTTPProxyServer::OpenTunnel);
+    Greeting().Clear();
+}
+
+void THTTPProxyServer::ReadRequestHead(THTTPProxyServerContext& AContext,
+                                       const std::string& command) {
+    AContext.Command = command;
+    AContext.Headers.Clear();
+    AContext.Connection->IOHandler()->ReadLinesUntil(AContext.Headers, "", true);
+    AContext.OriginClient = std::make_unique<TTCPClient>();
+}
+
+void THTTPProxyServer::FireBeforeCommand(THTTPProxyServerContext& AContext) {
+    AContext.CurrentTransferMode = DefaultTransferMode;
+    AContext.TransferDirection = THTTPProxyTransferDirection::tdFromBrowser;
+    AContext.Blocked = false;
+    if (OnHTTPBeforeCommand) {
+        OnHTTPBeforeCommand(AContext);
+    }
+}
+
+void THTTPProxyServer::ConnectOrigin(THTTPProxyServerContext& AContext) {
+    TTCPClient& client = *AContext.OriginClient;
+    auto handler = std::make_unique<TIOHandlerStack>();
+    handler->UseNagle = false;
+    client.SetIOHandler(std::move(handler));
+    // Deactivation then ends a connect, read or write on the origin side too.
+    client.SocketGroup = &AContext.Sockets;
+    client.Connect();
+    SwitchNagleOff(*AContext.Connection);
+}
+
+void THTTPProxyServer::RelayRequest(TCommand& ASender) {
+    ASender.AutoReply = false;
+    THTTPProxyServerContext& context = ProxyContext(ASender);
+    ReadRequestHead(context, ASender.CommandHandler.Command);
+    const TURI target(ASender.Params[0]);
+    context.OriginClient->SetHost(target.Host);
+    context.OriginClient->SetPort(TargetPort(target.Port, HTTPDefaultPort));
+    context.Document = target.GetPathAndParams();
+    FireBeforeCommand(context);
+    if (context.Blocked) {
+        context.Headers.Clear();
+        context.OriginClient.reset();
+        return;
+    }
+    try {
+        ConnectOrigin(context);
+        TransferMessage(context, *context.Connection, *context.OriginClient);
+        context.Headers.Clear();
+        context.OriginClient->IOHandler()->ReadLinesUntil(context.Headers, "", true);
+        context.CurrentTransferMode = DefaultTransferMode;
+        context.TransferDirection = THTTPProxyTransferDirection::tdFromOrigin;
+        if (OnHTTPResponse) {
+            OnHTTPResponse(context);
+        }
+        TransferMessage(context, *context.OriginClient, *context.Connection);
+    } catch (...) {
+        context.OriginClient->Disconnect();
+        context.OriginClient.reset();
+        throw;
+    }
+    context.OriginClient->Disconnect();
+    context.OriginClient.reset();
+}
+
+void THTTPProxyServer::TransferMessage(THTTPProxyServerContext& AContext, TTCPConnection& source,
+                                       TTCPConnection& destination) {
+    TIOHandler& in = *source.IOHandler();
+    TIOHandler& out = *destination.IOHandler();
+    const bool fromBrowser =
+        AContext.TransferDirection == THTTPProxyTransferDirection::tdFromBrowser;
+    const int64_t size = DeclaredLength(AContext.Headers.ValueOf("Content-Length"));
+    const bool hasBody = fromBrowser ? size > 0 : ResponseHasBody(AContext);
+    const bool streaming = AContext.CurrentTransferMode == THTTPProxyTransferMode::tmStreaming;
+
+    // The head, and in streaming mode the body bytes already received behind
+    // it, leave in one send.
+    out.BeginBufferedWrite();
+    try {
+        if (fromBrowser) {
+            out.WriteLine(AContext.Command + " " + AContext.Document + " HTTP/1.0");
+        }
+        for (const std::string& line : AContext.Headers.Lines()) {
+            out.WriteLine(line);
+        }
+        out.WriteLine();
+        int64_t due = hasBody ? size : 0;
+        if (hasBody && streaming && !in.IsInputEmpty()) {
+            const int buffered = in.InputStore().Size();
+            const int take =
+                due < 0 ? buffered : static_cast<int>(std::min<int64_t>(due, buffered));
+            out.WriteBytes(in.InputStore().Extract(take));
+            if (due > 0) {
+                due -= take;
+            }
+        }
+        out.EndBufferedWrite();
+        if (!hasBody) {
+            return;
+        }
+        if (streaming) {
+            StreamBody(in, out, due);
+            return;
+        }
+    } catch (...) {
+        out.CancelBufferedWrite();
+        throw;
+    }
+    std::unique_ptr<TStream> document = std::make_unique<TDocumentStream>();
+    in.ReadIntoStream(*document, size, size < 0);
+    document->SetPosition(0);
+    if (OnHTTPDocument) {
+        OnHTTPDocument(AContext, document);
+    }
+    if (document) {
+        out.Write(*document, 0);
+    }
+}
+
+void THTTPProxyServer::OpenTunnel(TCommand& ASender) {
+    ASender.AutoReply = false;
+    THTTPProxyServerContext& context = ProxyContext(ASender);
+    ReadRequestHead(context, "CONNECT");
+    const std::string& target = ASender.Params[0];
+    const size_t colon = target.find(':');
+    context.OriginClient->SetHost(target.substr(0, colon));
+    context.OriginClient->SetPort(colon == std::string::npos
+                                      ? TunnelDefaultPort
+                                      : TargetPort(target.substr(colon + 1), TunnelDefaultPort));
+    FireBeforeCommand(context);
+    if (context.Blocked) {
+        context.Headers.Clear();
+        context.OriginClient.reset();
+        return;
+    }
+    try {
+        ConnectOrigin(context);
+        TIOHandler& browser = *context.Connection->IOHandler();
+        TIOHandler& origin = *context.OriginClient->IOHandler();
+        browser.Write(TStringList{"HTTP/1.0 200 Connection established",
+                                  "Proxy-agent: Orvalis-Proxy/1.1", ""});
+        // Both sides are watched at once: whichever has data is served at once.
+        pollfd sides[2] = {{HandleOf(*context.Connection), POLLIN, 0},
+                           {HandleOf(*context.OriginClient), POLLIN, 0}};
+        sides[0].revents = sides[1].revents = POLLIN;
+        for (;;) {
+            if ((sides[0].revents != 0 && !Pump(browser, origin)) ||
+                (sides[1].revents != 0 && !Pump(origin, browser))) {
+                break;
+            }
+            sides[0].revents = sides[1].revents = 0;
+            ::poll(sides, 2, TunnelWaitMs);
+        }
+    } catch (...) {
+        context.OriginClient->Disconnect();
+        context.OriginClient.reset();
+        throw;
+    }
+    context.OriginClient->Disconnect();
+    context.OriginClient.reset();
+}
+
+} // namespace orvalis::proxy

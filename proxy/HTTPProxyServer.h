@@ -1,0 +1,49 @@
+#pragma once
+
+#include "proxy/CmdTCPServer.h"
+#include "proxy/HTTPProxyContext.h"
+
+namespace orvalis::proxy {
+
+// The HTTP proxy: a command server whose commands are the methods. GET, POST
+// and HEAD are relayed to the origin server as HTTP/1.0, CONNECT opens a
+// tunnel; every browser connection carries one request and then closes.
+class THTTPProxyServer : public TCmdTCPServer {
+public:
+    THTTPProxyServer();
+    ~THTTPProxyServer() override;
+
+    THTTPProxyTransferMode DefaultTransferMode = THTTPProxyTransferMode::tmFullDocument;
+    // Once per request, before anything is forwarded; may refuse it (Blocked).
+    TOnHTTPContextEvent OnHTTPBeforeCommand;
+    // Once per response, after its header block is read.
+    TOnHTTPContextEvent OnHTTPResponse;
+    // Once per body read whole, in tmFullDocument only.
+    TOnHTTPDocument OnHTTPDocument;
+
+protected:
+    void SetUpCommandHandlers() override;
+
+    void RelayRequest(TCommand& ASender);
+    void OpenTunnel(TCommand& ASender);
+    // Sends the message in ctx.Headers (and, from the browser, the request
+    // line) to `destination`, followed by its body read from `source`.
+    void TransferMessage(THTTPProxyServerContext& AContext, TTCPConnection& source,
+                         TTCPConnection& destination);
+
+private:
+    void ReadRequestHead(THTTPProxyServerContext& AContext, const std::string& command);
+    void FireBeforeCommand(THTTPProxyServerContext& AContext);
+    void ConnectOrigin(THTTPProxyServerContext& AContext);
+};
+
+// The target port of a request: `fallback` when the text is empty or not a
+// number. A number outside 0..65535 raises EInvalidPortRange rather than
+// naming another port once cut to 16 bits.
+uint16_t TargetPort(std::string_view text, uint16_t fallback);
+
+// The length a Content-Length value declares: plain decimal digits only, up
+// to 18 of them; -1 for anything else (absent, empty, signed, hexadecimal).
+int64_t DeclaredLength(std::string_view value);
+
+} // namespace orvalis::proxy
