@@ -350,6 +350,46 @@ TEST_F(Proxy, TunnelRepliesThenCopiesBothWaysAndDeliversLastBytes) {
     CloseRaw(fd);
 }
 
+TEST_F(Proxy, TunnelCarriesBothDirectionsAtOnceWithoutStalling) {
+    TRawListener target;
+    Start();
+    int fd = ConnectRaw("127.0.0.1", Server().Bindings[0].Port);
+    SendAll(fd, "CONNECT 127.0.0.1:" + std::to_string(target.Port()) + " HTTP/1.1\r\n\r\n");
+    int server = target.Accept();
+    ASSERT_GE(server, 0);
+    EXPECT_EQ(ReceiveSome(fd, 71).size(), 71U);
+    // Both ends write far more than the socket buffers hold before reading:
+    // a tunnel that blocks in one direction would stall the other for good.
+    const std::string up(8 << 20, 'u');
+    const std::string down(8 << 20, 'd');
+    std::thread serverSide([&] {
+        SendAll(server, down);
+        std::string got;
+        while (got.size() < up.size()) {
+            std::string piece = ReceiveSome(server, up.size() - got.size(), 20000);
+            if (piece.empty()) {
+                break;
+            }
+            got += piece;
+        }
+        EXPECT_EQ(got.size(), up.size());
+        CloseRaw(server);
+    });
+    std::thread clientSide([&] { SendAll(fd, up); });
+    std::string got;
+    while (got.size() < down.size()) {
+        std::string piece = ReceiveSome(fd, down.size() - got.size(), 20000);
+        if (piece.empty()) {
+            break;
+        }
+        got += piece;
+    }
+    clientSide.join();
+    serverSide.join();
+    EXPECT_EQ(got, down);
+    CloseRaw(fd);
+}
+
 TEST_F(Proxy, TunnelTargetsAndFailures) {
     TRawListener target;
     Start();
