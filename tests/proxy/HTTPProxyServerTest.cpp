@@ -144,6 +144,19 @@ private:
     std::unique_ptr<THTTPProxyServer> proxy_;
 };
 
+// `count` bytes, or fewer when the peer stops sending for long.
+std::string ReceiveExactly(int fd, size_t count) {
+    std::string got;
+    while (got.size() < count) {
+        std::string piece = ReceiveSome(fd, count - got.size(), 20000);
+        if (piece.empty()) {
+            break;
+        }
+        got += piece;
+    }
+    return got;
+}
+
 const std::string OkHello = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello";
 
 TEST(ProxyNumbers, PortsAndLengths) {
@@ -364,26 +377,11 @@ TEST_F(Proxy, TunnelCarriesBothDirectionsAtOnceWithoutStalling) {
     const std::string down(8 << 20, 'd');
     std::thread serverSide([&] {
         SendAll(server, down);
-        std::string got;
-        while (got.size() < up.size()) {
-            std::string piece = ReceiveSome(server, up.size() - got.size(), 20000);
-            if (piece.empty()) {
-                break;
-            }
-            got += piece;
-        }
-        EXPECT_EQ(got.size(), up.size());
+        EXPECT_EQ(ReceiveExactly(server, up.size()).size(), up.size());
         CloseRaw(server);
     });
     std::thread clientSide([&] { SendAll(fd, up); });
-    std::string got;
-    while (got.size() < down.size()) {
-        std::string piece = ReceiveSome(fd, down.size() - got.size(), 20000);
-        if (piece.empty()) {
-            break;
-        }
-        got += piece;
-    }
+    const std::string got = ReceiveExactly(fd, down.size());
     clientSide.join();
     serverSide.join();
     EXPECT_EQ(got, down);
