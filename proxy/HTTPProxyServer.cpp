@@ -2,11 +2,14 @@
 
 #include "proxy/NetExceptions.h"
 #include "proxy/NumberRule.h"
+#include "proxy/Stack.h"
 #include "proxy/URI.h"
 
+#include <cerrno>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <sys/socket.h>
 
 namespace orvalis::proxy {
 
@@ -84,13 +87,80 @@ void StreamBody(TIOHandler& source, TIOHandler& destination, int64_t due) {
     }
 }
 
-// Moves what `from` has received to `to`; false once `from` has closed.
-bool Pump(TIOHandler& from, TIOHandler& to) {
-    from.Connected();
-    if (!from.IsInputEmpty()) {
-        to.WriteBytes(from.InputStore().Extract());
+// One direction of a tunnel: bytes read from `from` wait in `pending` until
+// `to` takes them. Reads and writes never block, so a peer that stops reading
+// holds back only its own direction, never the whole tunnel.
+struct TTunnelDirection {
+    int From;
+    int To;
+    std::string Pending;
+    bool FromOpen = true;
+};
+
+// Past this much unsent data a direction stops reading until its peer catches up.
+constexpr size_t TunnelPendingLimit = 256 * 1024;
+
+bool WouldBlock() {
+    return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+}
+
+void ReadSide(TTunnelDirection& direction) {
+    char buffer[32768];
+    const ssize_t got = ::recv(direction.From, buffer, sizeof buffer, MSG_DONTWAIT);
+    if (got > 0) {
+        direction.Pending.append(buffer, static_cast<size_t>(got));
+    } else if (got == 0) {
+        direction.FromOpen = false;
+    } else if (!WouldBlock()) {
+        TStack::RaiseLastError();
     }
-    return from.IsOpen() && !from.PeerHasClosed();
+}
+
+void WriteSide(TTunnelDirection& direction) {
+    const ssize_t sent = ::send(direction.To, direction.Pending.data(), direction.Pending.size(),
+                                MSG_DONTWAIT | MSG_NOSIGNAL);
+    if (sent > 0) {
+        direction.Pending.erase(0, static_cast<size_t>(sent));
+    } else if (sent < 0 && !WouldBlock()) {
+        TStack::RaiseLastError();
+    }
+}
+
+// Copies both ways until a side closes; what that side sent before closing
+// is delivered first.
+void RunTunnel(TTunnelDirection& up, TTunnelDirection& down) {
+    for (;;) {
+        if ((!up.FromOpen && up.Pending.empty()) || (!down.FromOpen && down.Pending.empty())) {
+            return;
+        }
+        auto events = [](const TTunnelDirection& reading, const TTunnelDirection& writing) {
+            short wanted = 0;
+            if (reading.FromOpen && reading.Pending.size() < TunnelPendingLimit) {
+                wanted |= POLLIN;
+            }
+            if (!writing.Pending.empty()) {
+                wanted |= POLLOUT;
+            }
+            return wanted;
+        };
+        pollfd sides[2] = {{up.From, events(up, down), 0}, {down.From, events(down, up), 0}};
+        if (::poll(sides, 2, TunnelWaitMs) <= 0) {
+            continue;
+        }
+        const short readable = POLLIN | POLLHUP | POLLERR;
+        if ((sides[0].revents & readable) != 0 && (sides[0].events & POLLIN) != 0) {
+            ReadSide(up);
+        }
+        if ((sides[1].revents & readable) != 0 && (sides[1].events & POLLIN) != 0) {
+            ReadSide(down);
+        }
+        if (!up.Pending.empty() && (sides[1].revents & (POLLOUT | POLLERR | POLLHUP)) != 0) {
+            WriteSide(up);
+        }
+        if (!down.Pending.empty() && (sides[0].revents & (POLLOUT | POLLERR | POLLHUP)) != 0) {
+            WriteSide(down);
+        }
+    }
 }
 
 int HandleOf(TTCPConnection& connection) {
@@ -294,21 +364,17 @@ void THTTPProxyServer::OpenTunnel(TCommand& ASender) {
     try {
         ConnectOrigin(context);
         TIOHandler& browser = *context.Connection->IOHandler();
-        TIOHandler& origin = *context.OriginClient->IOHandler();
         browser.Write(TStringList{"HTTP/1.0 200 Connection established",
                                   "Proxy-agent: Orvalis-Proxy/1.1", ""});
-        // Both sides are watched at once: whichever has data is served at once.
-        pollfd sides[2] = {{HandleOf(*context.Connection), POLLIN, 0},
-                           {HandleOf(*context.OriginClient), POLLIN, 0}};
-        sides[0].revents = sides[1].revents = POLLIN;
-        for (;;) {
-            if ((sides[0].revents != 0 && !Pump(browser, origin)) ||
-                (sides[1].revents != 0 && !Pump(origin, browser))) {
-                break;
-            }
-            sides[0].revents = sides[1].revents = 0;
-            ::poll(sides, 2, TunnelWaitMs);
+        const int browserSocket = HandleOf(*context.Connection);
+        const int originSocket = HandleOf(*context.OriginClient);
+        TTunnelDirection up{browserSocket, originSocket, {}};
+        TTunnelDirection down{originSocket, browserSocket, {}};
+        // Bytes the browser sent right behind its request are already buffered.
+        if (!browser.IsInputEmpty()) {
+            up.Pending = browser.InputStore().Extract();
         }
+        RunTunnel(up, down);
     } catch (...) {
         context.OriginClient->Disconnect();
         context.OriginClient.reset();
