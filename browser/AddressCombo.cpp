@@ -283,6 +283,7 @@ void TCustomAddressCombo::refreshAfterNavigate() {
     setTextQuietly(NormalizeAddressText(Text()));
     saveTypedUrls();
     navigationWait_.disconnect();
+    hintPending_ = false;
     if (!linked_) {
         finishNavigation();
         return;
@@ -305,10 +306,8 @@ void TCustomAddressCombo::refreshAfterNavigate() {
 }
 
 void TCustomAddressCombo::finishNavigation() {
-    const char* title = nullptr;
-    if (linked_)
-        title = webkit_web_view_get_title(linked_->WebView());
     if (linked_ && UpdateTextAfterNav) {
+        const char* title = webkit_web_view_get_title(linked_->WebView());
         const std::string loaded = TextAfterNav == TTextAfterNav::anLocationUrl
                                        ? linked_->LocationURL()
                                        : (title ? title : "");
@@ -320,12 +319,24 @@ void TCustomAddressCombo::finishNavigation() {
     }
     // Kept at once, so that what the user went to is there at the next start.
     const std::string text = Text();
-    if (items_.empty() || std::find(items_.begin(), items_.end(), text) == items_.end()) {
+    if (!text.empty() && std::find(items_.begin(), items_.end(), text) == items_.end()) {
         AddTypedUrl(items_, text);
         rebuildRows();
         saveTypedUrls();
     }
-    if (linked_ && ShowSiteToolTip && linked_->LocationURL() == Text() && title && *title)
+    // The title may come a moment after the load.
+    hintPending_ = linked_ && ShowSiteToolTip && linked_->LocationURL() == Text();
+    showSiteHint();
+}
+
+void TCustomAddressCombo::showSiteHint() {
+    if (!hintPending_ || !linkedView_)
+        return;
+    const char* title = webkit_web_view_get_title(linkedView_.get());
+    if (!title || !*title)
+        return;
+    hintPending_ = false;
+    if (linked_ && linked_->LocationURL() == Text())
         set_tooltip_text(title);
 }
 
@@ -378,6 +389,11 @@ void TCustomAddressCombo::linkView(WebKitWebView* view) {
         };
         g_signal_connect(view, "notify::estimated-load-progress", G_CALLBACK(changed), this);
         g_signal_connect(view, "notify::is-loading", G_CALLBACK(changed), this);
+        g_signal_connect(view, "notify::title",
+                         G_CALLBACK(+[](GObject*, GParamSpec*, gpointer self) {
+                             static_cast<TCustomAddressCombo*>(self)->showSiteHint();
+                         }),
+                         this);
     }
     showProgress();
 }

@@ -94,6 +94,7 @@ private:
     void navigateTo(const std::string& text);
     void refreshAfterNavigate();
     void finishNavigation();
+    void showSiteHint();
     void saveTypedUrls();
     void selectEntry(int index);
     void rebuildRows();
@@ -114,6 +115,7 @@ private:
     int selected_ = -1;
     bool dropped_ = false;
     bool settingText_ = false;
+    bool hintPending_ = false; // the page's title becomes the tooltip when known
 
     TWidgetLink<TBrowserHost> linked_;
     GRef<WebKitWebView> linkedView_;

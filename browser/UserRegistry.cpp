@@ -50,7 +50,8 @@ bool TUserRegistry::WriteStrings(const std::string& key,
             static_cast<GKeyFileFlags>(G_KEY_FILE_KEEP_COMMENTS | G_KEY_FILE_KEEP_TRANSLATIONS),
             &error)) {
         const bool missing = g_error_matches(error, G_FILE_ERROR, G_FILE_ERROR_NOENT);
-        const bool damaged = error->domain == G_KEY_FILE_ERROR;
+        const bool damaged =
+            error->domain == G_KEY_FILE_ERROR && g_file_test(path_.c_str(), G_FILE_TEST_IS_REGULAR);
         g_error_free(error);
         if (damaged) {
             // Keep the damaged file beside the new one instead of losing it.
