@@ -225,6 +225,33 @@ TEST_F(AddressComboTest, TheListSurvivesARestart) {
     ReplaceBar();
     EXPECT_EQ(bar_->Items(), (std::vector<std::string>{Url("/b.html"), Url("/a.html")}));
     EXPECT_EQ(bar_->Text(), "http://www.velmora.co.kr/");
+
+    // Without its browser the bar still keeps what is typed.
+    box_->remove(*browser_);
+    browser_ = nullptr;
+    EXPECT_EQ(bar_->LinkedBrowser(), nullptr);
+    bar_->SetText(Url("/c.html"));
+    FocusBar();
+    Keys("Return", [&] { return bar_->Items().front() == Url("/c.html"); });
+    EXPECT_EQ(Stored(1), Url("/c.html"));
+}
+
+TEST_F(AddressComboTest, TypedTextsWithoutSchemeOrNamingAFolderAreCompleted) {
+    MakeBar();
+    const std::string bare = "site.test:" + std::to_string(site_->SitePort) + "/a.html";
+    browser_->NavigateToText("  " + bare + "  ");
+    ASSERT_TRUE(WaitFor([&] { return navigations_.size() == 1; }));
+    EXPECT_EQ(navigations_[0], "http://" + bare);
+    ASSERT_TRUE(WaitFor([&] { return browser_->LocationURL() == "http://" + bare; }));
+
+    TempDir folder;
+    browser_->NavigateToText(folder.Path());
+    ASSERT_TRUE(WaitFor([&] { return navigations_.size() == 2; }));
+    EXPECT_EQ(navigations_[1], "file://" + folder.Path());
+
+    browser_->NavigateToText(" \t ");
+    Settle(std::chrono::milliseconds(300));
+    EXPECT_EQ(navigations_.size(), 2u);
 }
 
 } // namespace

@@ -116,6 +116,15 @@ TEST_F(TravelLogTest, DisabledOrUnattachedLogDoesNothing) {
     EXPECT_EQ(log_.TravelByOffset(-1), 1);
     Settle(std::chrono::milliseconds(300));
     EXPECT_EQ(browser_->LocationURL(), site_->Url("/b.html"));
+
+    // A browser that is gone is let go.
+    log_.SetBrowser(browser_);
+    ASSERT_TRUE(log_.AttachStore());
+    window_->unset_child();
+    browser_ = nullptr;
+    EXPECT_TRUE(WaitFor([&] { return log_.Browser() == nullptr; }, std::chrono::seconds(5)));
+    log_.ListBackEntries();
+    EXPECT_EQ(log_.TravelByOffset(-1), 1);
 }
 
 } // namespace
