@@ -2,9 +2,29 @@
 
 #include "browser/BrowserHost.h"
 
+#include "browser/TypedUrls.h"
+
 #include <thread>
 
 namespace orvalis::browser {
+
+namespace {
+
+// "scheme:" at the start, where a colon followed by a digit is a port.
+bool HasScheme(const std::string& text) {
+    if (text.empty() || !g_ascii_isalpha(text[0]))
+        return false;
+    for (std::size_t i = 1; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c == ':')
+            return i + 1 >= text.size() || !g_ascii_isdigit(text[i + 1]);
+        if (!g_ascii_isalnum(c) && c != '+' && c != '-' && c != '.')
+            return false;
+    }
+    return false;
+}
+
+} // namespace
 
 TBrowserHost::TBrowserHost(TBrowserHost* related) : TCustomBrowserHost(related) {
     signal_realize().connect([this] { attachToWindow(); });
@@ -63,6 +83,21 @@ void TBrowserHost::OpenBlankPage(bool Wait) {
         if (!g_main_context_iteration(nullptr, FALSE))
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+}
+
+void TBrowserHost::NavigateToText(const std::string& Text) {
+    const std::string text = TrimText(Text);
+    if (text.empty())
+        return;
+    if (g_file_test(text.c_str(), G_FILE_TEST_IS_DIR)) {
+        g_autofree char* path = g_canonicalize_filename(text.c_str(), nullptr);
+        g_autofree char* uri = g_filename_to_uri(path, nullptr, nullptr);
+        if (uri) {
+            Navigate(uri);
+            return;
+        }
+    }
+    Navigate(HasScheme(text) ? text : "http://" + text);
 }
 
 } // namespace orvalis::browser

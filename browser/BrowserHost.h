@@ -247,6 +247,11 @@ public:
 
     void OpenBlankPage(bool Wait);
     void ActivateDocument();
+    // Goes where a text typed into the address bar leads: an existing folder
+    // as a file address, other non-blank text as an address (trimmed; given
+    // "http://" when it names no scheme, as "www.example.com" or
+    // "localhost:8080/").
+    void NavigateToText(const std::string& Text);
 
     TBusyWaitEvent OnBusyWait;
 
