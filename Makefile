@@ -16,7 +16,7 @@ test: deps
 demo: deps
 	cmake --preset release
 	cmake --build --preset release -j $(JOBS)
-	tools/demo/run-demo build/release
+	tools/demo/run-demo build/release demo-out
 
 test-asan: deps
 	cmake --preset asan

@@ -127,8 +127,10 @@ void TCustomAddressCombo::setTextQuietly(const std::string& text) {
 
 void TCustomAddressCombo::textChanged() {
     entry_.set_icon_from_gicon(AddressIcon(Text()), Gtk::Entry::IconPosition::PRIMARY);
-    if (!settingText_)
+    if (!settingText_) {
+        typedSinceNavigate_ = true;
         SetDroppedDown(false);
+    }
 }
 
 void TCustomAddressCombo::SetDroppedDown(bool dropped) {
@@ -281,6 +283,7 @@ void TCustomAddressCombo::navigateTo(const std::string& text) {
 
 void TCustomAddressCombo::refreshAfterNavigate() {
     setTextQuietly(NormalizeAddressText(Text()));
+    typedSinceNavigate_ = false;
     saveTypedUrls();
     navigationWait_.disconnect();
     hintPending_ = false;
@@ -306,6 +309,9 @@ void TCustomAddressCombo::refreshAfterNavigate() {
 }
 
 void TCustomAddressCombo::finishNavigation() {
+    // What the user has typed since is theirs: neither replaced nor listed.
+    if (typedSinceNavigate_)
+        return;
     if (linked_ && UpdateTextAfterNav) {
         const char* title = webkit_web_view_get_title(linked_->WebView());
         const std::string loaded = TextAfterNav == TTextAfterNav::anLocationUrl

@@ -100,6 +100,8 @@ private:
     void rebuildRows();
     void selectAllText();
     void setTextQuietly(const std::string& text);
+    // The user typed after the bar started its navigation.
+    bool typedSinceNavigate_ = false;
     // The linked browser's load progress.
     void linkView(WebKitWebView* view);
     void showProgress();

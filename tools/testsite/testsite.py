@@ -5,15 +5,22 @@ firewall at work (portal pages, frames, the site's pop-ups, an off-site link,
 advertising and foreign resources, a music stream).
 
     testsite.py [--bind 127.0.0.1] [--port 80] [--stream-port 9575] [--requests FILE]
+                [--plain-home]
+
+--plain-home serves a home page without foreign resources.
 
 Every request is appended to FILE (default: standard output) as one line
-"METHOD host path", so tests can tell which requests reached an origin.
+"METHOD host path version", so tests can tell which requests reached an
+origin and how (the firewall relays as HTTP/1.0). A request for /stall is
+never answered.
 Names must resolve to the bind address (see the hosts file beside this one).
 """
 import argparse
 import html
+import struct
 import sys
 import threading
+import time
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 HOME = "http://www.velmora.co.kr"
@@ -36,6 +43,14 @@ iframe { border: 1px solid #ccd; width: 45%; height: 120px; margin-right: 8px; }
 """
 
 
+def silent_wav(seconds=2, rate=8000):
+    """A short, valid, silent sound: what a music stream answers here."""
+    samples = seconds * rate
+    return (b"RIFF" + struct.pack("<I", 36 + samples) + b"WAVEfmt " +
+            struct.pack("<IHHIIHH", 16, 1, 1, rate, rate, 1, 8) +
+            b"data" + struct.pack("<I", samples) + b"\x80" * samples)
+
+
 def page(title, body):
     return f"""<!DOCTYPE html>
 <html lang="ko"><head><meta charset="utf-8"><title>{html.escape(title)}</title>
@@ -50,7 +65,28 @@ def svg(label, colour, width=120, height=40):
  fill="white">{html.escape(label)}</text></svg>"""
 
 
-def home_page():
+# "?auto=ACTION" makes a page act as if its visitor had clicked, so that
+# tests can drive the page without knowing where things are drawn.
+AUTO_ACTIONS = {
+    "offsite": "document.getElementById('offsite').click();",
+    "popup1": f"window.open('{POPUPS[0][1]}');",
+    "popup2": f"window.open('{POPUPS[1][1]}');",
+    "popup3": f"window.open('{POPUPS[2][1]}');",
+    "frame-offsite": "document.getElementById('frame-offsite').click();",
+}
+
+
+FOREIGN_RESOURCES = """<img src="http://tracker.foreign.example/pixel.svg" alt="">
+  <script src="http://ads.foreign.example/ads.js"></script>"""
+
+
+def auto_script(query):
+    action = dict(p.split("=", 1) for p in query.split("&") if "=" in p).get("auto")
+    script = AUTO_ACTIONS.get(action)
+    return f"<script>window.addEventListener('load', () => {{ {script} }});</script>" if script else ""
+
+
+def home_page(query="", plain=False):
     popups = "".join(
         f'<button onclick="window.open(\'{url}\', \'_blank\', \'width=500,height=400\')">{name}</button>'
         for name, url in POPUPS)
@@ -58,8 +94,7 @@ def home_page():
 <section><h2>오늘의 벨모라</h2>
   <img src="http://img.velmora.com/logo.svg" alt="logo">
   <img src="http://ad.adverra.co.kr/banner.svg" alt="partner ad">
-  <img src="http://tracker.foreign.example/pixel.svg" alt="">
-  <script src="http://ads.foreign.example/ads.js"></script>
+{"" if plain else FOREIGN_RESOURCES}
 </section>
 <section><h2>포털</h2>
   <a href="http://news.velmora.com/">뉴스</a>
@@ -72,7 +107,7 @@ def home_page():
 </section>
 <section><h2>바깥 세상</h2>
   <a id="offsite" href="http://www.foreign.example/">다른 사이트로 가기</a>
-</section>""")
+</section>{auto_script(query)}""")
 
 
 def portal_page(title):
@@ -85,18 +120,20 @@ def portal_page(title):
 </section>""")
 
 
-def frames_page():
-    return page("벨모라 - 프레임", """
+def frames_page(query=""):
+    inner = "http://www.velmora.com/frame-inner.html" + ("?auto=frame-offsite" if "auto=frame-offsite" in query else "")
+    return page("벨모라 - 프레임", f"""
 <section><h2>프레임</h2>
-  <iframe name="inner" src="http://www.velmora.com/frame-inner.html"></iframe>
+  <iframe name="inner" src="{inner}"></iframe>
   <iframe src="http://www.foreign.example/framed.html"></iframe>
 </section>""")
 
 
-def frame_inner():
-    return page("안쪽 프레임", """
+def frame_inner(query=""):
+    return page("안쪽 프레임", f"""
 <p>프레임 안의 페이지</p>
-<a id="frame-offsite" href="http://www.foreign.example/" target="_self">프레임에서 바깥으로</a>""")
+<a id="frame-offsite" href="http://www.foreign.example/" target="_self">프레임에서 바깥으로</a>
+{auto_script(query)}""")
 
 
 def popup_page(name):
@@ -113,6 +150,7 @@ class Handler(BaseHTTPRequestHandler):
     server_version = "VelmoraTestSite/1.0"
     protocol_version = "HTTP/1.0"
     requests_log = sys.stdout
+    plain_home = False
     log_lock = threading.Lock()
 
     def log_message(self, format, *args):
@@ -121,7 +159,7 @@ class Handler(BaseHTTPRequestHandler):
     def record(self):
         host = self.headers.get("Host", "")
         with self.log_lock:
-            self.requests_log.write(f"{self.command} {host} {self.path}\n")
+            self.requests_log.write(f"{self.command} {host} {self.path} {self.request_version}\n")
             self.requests_log.flush()
 
     def route(self):
@@ -129,24 +167,24 @@ class Handler(BaseHTTPRequestHandler):
         path = self.path
         if path.startswith("http://"):
             path = "/" + path.split("/", 3)[3] if path.count("/") >= 3 else "/"
-        bare = path.split("?")[0]
+        bare, _, query = path.partition("?")
         if bare == "/_music128":
-            return "audio/mpeg", b"\xff\xfb\x90\x00" * 64
+            return "audio/wav", silent_wav()
         if bare.endswith(".svg"):
             colour = "#3b5bdb" if "velmora" in host else "#e8590c"
             return "image/svg+xml", svg(host, colour).encode()
         if bare.endswith(".js"):
             return "application/javascript", b"document.title += ' (foreign script ran)';"
         if host in ("www.velmora.co.kr", "velmora.co.kr") and bare == "/":
-            return "text/html", home_page().encode()
+            return "text/html", home_page(query, self.plain_home).encode()
         if host == "www.velmora.com" and bare in ("/main", "/main2"):
             return "text/html", portal_page("벨모라 메인").encode()
         if host == "news.velmora.com":
             return "text/html", portal_page("벨모라 뉴스").encode()
         if host == "www.velmora.com" and bare == "/frames.html":
-            return "text/html", frames_page().encode()
+            return "text/html", frames_page(query).encode()
         if host == "www.velmora.com" and bare == "/frame-inner.html":
-            return "text/html", frame_inner().encode()
+            return "text/html", frame_inner(query).encode()
         if host == "pims.velmora.com":
             return "text/html", popup_page("회원 정보").encode()
         if host == "home.velmora.com":
@@ -154,11 +192,13 @@ class Handler(BaseHTTPRequestHandler):
         if host == "club.velmora.com":
             return "text/html", popup_page("클럽").encode()
         if host.endswith(".velmora.com") or host in ("velmora.com", "www.lumenet.com"):
-            return "text/html", page("벨모라", f"<p>{html.escape(host + bare)}</p>").encode()
+            return "text/html", page(f"벨모라 {bare}", f"<p>{html.escape(host + bare)}</p>").encode()
         return "text/html", foreign_page().encode()
 
     def respond(self, with_body):
         self.record()
+        if self.path.split("?")[0].endswith("/stall"):
+            time.sleep(3600)
         content_type, body = self.route()
         self.send_response(200)
         self.send_header("Content-Type", content_type + ("; charset=utf-8" if content_type.startswith("text") else ""))
@@ -185,7 +225,9 @@ def main():
     parser.add_argument("--port", type=int, default=80)
     parser.add_argument("--stream-port", type=int, default=9575)
     parser.add_argument("--requests", help="file to append request lines to")
+    parser.add_argument("--plain-home", action="store_true")
     args = parser.parse_args()
+    Handler.plain_home = args.plain_home
     if args.requests:
         Handler.requests_log = open(args.requests, "a", buffering=1)
     servers = [ThreadingHTTPServer((args.bind, port), Handler) for port in (args.port, args.stream_port)]

@@ -1,0 +1,243 @@
+"""Runs the real program against the test site and reads its window the way
+assistive technology does (the accessibility bus), types with xdotool and
+closes the window as a window manager would.
+
+The test command runs this inside a private mount and network namespace
+with its own session bus and X server:
+    unshare --mount --net --fork dbus-run-session -- xvfb-run -a python3 test_app.py PROGRAM
+so the site's names can resolve to loopback without touching the machine.
+"""
+import os
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+import pyatspi
+from Xlib import X, display as xdisplay, protocol
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+SITE = os.path.normpath(os.path.join(HERE, "..", "..", "..", "tools", "testsite"))
+TIMEOUT = 30
+
+
+def wait_for(predicate, timeout=TIMEOUT, what="condition"):
+    """Polls predicate until it returns something true; returns that."""
+    deadline = time.monotonic() + timeout
+    while True:
+        try:
+            value = predicate()
+        except Exception:  # the accessibility tree changes under us
+            value = None
+        if value:
+            return value
+        if time.monotonic() > deadline:
+            raise AssertionError(f"timed out waiting for {what}")
+        time.sleep(0.1)
+
+
+def prepare_namespace():
+    """Loopback up, a site address on it, and the site's names on loopback."""
+    subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
+    subprocess.run(["ip", "addr", "add", "198.18.230.5/32", "dev", "lo"], check=True)
+    subprocess.run(["mount", "--bind", os.path.join(SITE, "hosts"), "/etc/hosts"], check=True)
+
+
+class TestSite:
+    def __init__(self, workdir, plain_home=False):
+        self.requests = os.path.join(workdir, "requests.log")
+        open(self.requests, "w").close()
+        self.process = subprocess.Popen(
+            [sys.executable, os.path.join(SITE, "testsite.py"), "--port", "80",
+             "--requests", self.requests] + (["--plain-home"] if plain_home else []),
+            stderr=subprocess.DEVNULL)
+        wait_for(lambda: self._listening(), 20, "the test site")
+
+    @staticmethod
+    def _listening():
+        import socket
+        try:
+            socket.create_connection(("127.0.0.1", 80), 0.2).close()
+            return True
+        except OSError:
+            return False
+
+    def lines(self):
+        with open(self.requests) as f:
+            return [line.rstrip("\n") for line in f]
+
+    def stop(self):
+        self.process.kill()
+        self.process.wait()
+
+
+def accessible_children(node):
+    for i in range(node.childCount):
+        child = node.getChildAtIndex(i)
+        if child is not None:
+            yield child
+
+
+def walk(node, depth=0):
+    yield node
+    if depth < 40:
+        for child in accessible_children(node):
+            yield from walk(child, depth + 1)
+
+
+class Orvalis:
+    """One run of the program, with its own configuration folder."""
+
+    def __init__(self, program, config_home, extra_env=None, wrapper=()):
+        env = dict(os.environ)
+        env["XDG_CONFIG_HOME"] = config_home
+        # The engine's sandbox cannot start as root inside the test namespace.
+        env["WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS"] = "1"
+        env.update(extra_env or {})
+        self.wrapped = bool(wrapper)
+        self.process = subprocess.Popen(list(wrapper) + [program], env=env,
+                                        stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                        start_new_session=True)
+        self.app = wait_for(self._find_app, what="the program on the accessibility bus")
+        self.window = wait_for(lambda: self._child_by_role(self.app, "frame"), what="the window")
+
+    def _find_app(self):
+        # Under a wrapper (strace) the program is the wrapper's child.
+        wrapped = self.wrapped
+        for app in pyatspi.Registry.getDesktop(0):
+            if app is not None and app.name == "orvalis" and (
+                    wrapped or app.get_process_id() == self.process.pid):
+                return app
+        return None
+
+    @staticmethod
+    def _child_by_role(node, role):
+        for child in accessible_children(node):
+            if child.getRoleName() == role:
+                return child
+        return None
+
+    # Reading the window.
+    def title(self):
+        return self.window.name
+
+    def find(self, predicate):
+        for node in walk(self.window):
+            try:
+                if predicate(node):
+                    return node
+            except Exception:
+                continue
+        return None
+
+    def named(self, name):
+        return self.find(lambda n: n.name == name)
+
+    def status_panels(self):
+        """The three panels of the status bar, the window's last row."""
+        column = self.window.getChildAtIndex(0)
+        bar = column.getChildAtIndex(column.childCount - 1)
+        return [n.name for n in walk(bar) if n.getRoleName() == "label"]
+
+    def log_text(self):
+        memo = self.find(lambda n: n.getRoleName() == "text" and n.name == "기록 창")
+        return memo.queryText().getText(0, -1)
+
+    def log_lines(self):
+        text = self.log_text()
+        return [line for line in text.replace("\r\n", "\n").split("\n") if line] if text else []
+
+    def address_text(self):
+        """The address bar's text, copied as a user would: F6, Ctrl+A, Ctrl+C."""
+        self.focus_address_bar()
+        return self.copy_focused_text()
+
+    def press(self, node):
+        """Activates a control, or the first part of it that can be activated."""
+        for part in walk(node):
+            try:
+                part.queryAction().doAction(0)
+                return
+            except Exception:
+                continue
+        raise AssertionError(f"nothing to press in {node}")
+
+    def page_node(self, role, name):
+        """A node of the page shown in the browser, by role and name."""
+        view = self.find(lambda n: n.name == "WebKitWebView")
+        for node in walk(view):
+            if node.getRoleName() == role and node.name == name:
+                return node
+        return None
+
+    # Input.
+    def xid(self):
+        out = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid",
+                              str(self.app.get_process_id()), "--name", "^Orvalis"],
+                             capture_output=True, text=True).stdout.split()
+        return int(out[0]) if out else None
+
+    def key(self, *keys):
+        subprocess.run(["xdotool", "key"] + list(keys), check=True)
+
+    def type(self, text):
+        subprocess.run(["xdotool", "type", "--delay", "20", text], check=True)
+
+    def focus_address_bar(self):
+        window = wait_for(self.xid, what="the X window")
+        if not self.window.getState().contains(pyatspi.STATE_ACTIVE):
+            subprocess.run(["xdotool", "windowfocus", "--sync", str(window)], check=False)
+            wait_for(lambda: self.window.getState().contains(pyatspi.STATE_ACTIVE),
+                     what="the window to become active")
+            # Activation hands the focus back to the page first.
+            time.sleep(0.5)
+        self.key("F6")
+        time.sleep(0.2)
+
+    def copy_focused_text(self):
+        self.key("ctrl+a", "ctrl+c")
+        time.sleep(0.3)
+        return subprocess.run(["xclip", "-selection", "clipboard", "-o"],
+                              capture_output=True, text=True, timeout=5).stdout
+
+    def enter_address(self, address):
+        """Types an address into the bar and presses Enter, as a user would."""
+        for _ in range(3):
+            self.focus_address_bar()
+            self.type(address)
+            if self.copy_focused_text() == address:
+                self.key("Return")
+                return
+        raise AssertionError(f"could not type {address!r} into the address bar")
+
+    def close(self):
+        """Asks the window to close, as a window manager does."""
+        window = wait_for(self.xid, what="the X window")
+        d = xdisplay.Display()
+        target = d.create_resource_object("window", window)
+        protocols = d.intern_atom("WM_PROTOCOLS")
+        delete = d.intern_atom("WM_DELETE_WINDOW")
+        event = protocol.event.ClientMessage(window=target, client_type=protocols,
+                                             data=(32, [delete, X.CurrentTime, 0, 0, 0]))
+        target.send_event(event, event_mask=X.NoEventMask)
+        d.flush()
+        d.close()
+
+    def wait_exit(self, timeout):
+        try:
+            return self.process.wait(timeout)
+        except subprocess.TimeoutExpired:
+            return None
+
+    def kill(self):
+        """Ends the program and anything it started (a wrapper's child too)."""
+        try:
+            os.killpg(self.process.pid, signal.SIGKILL)
+        except ProcessLookupError:
+            pass
+        self.process.wait()
+
+
+def temp_config():
+    return tempfile.mkdtemp(prefix="orvalis-config-")
