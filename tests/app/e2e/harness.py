@@ -42,6 +42,10 @@ def prepare_namespace():
     subprocess.run(["ip", "link", "set", "lo", "up"], check=True)
     subprocess.run(["ip", "addr", "add", "198.18.230.5/32", "dev", "lo"], check=True)
     subprocess.run(["mount", "--bind", os.path.join(SITE, "hosts"), "/etc/hosts"], check=True)
+    # Outgoing connections keep below the firewall's port range, so that a
+    # test can hold every port of the range.
+    with open("/proc/sys/net/ipv4/ip_local_port_range", "w") as f:
+        f.write("32768 51000")
 
 
 class TestSite:
