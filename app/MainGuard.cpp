@@ -40,6 +40,30 @@ void TMainForm::WireBrowserEvents() {
     Browser->OnResize = [this](TCustomBrowserHost&, int32_t cx, int32_t cy) {
         BrowserResize(cx, cy);
     };
+    WatchMainResponses();
+}
+
+// The engine requests a new page's resources as soon as the page is let
+// through, before the window hears that it was committed: the filter gets the
+// page's location at that moment, so that a portal page's own resources are
+// judged as the portal's.
+void TMainForm::WatchMainResponses() {
+    g_signal_connect(
+        Browser->WebView(), "decide-policy",
+        G_CALLBACK(+[](WebKitWebView*, WebKitPolicyDecision* decision,
+                       WebKitPolicyDecisionType type, gpointer self) -> gboolean {
+            if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE) {
+                auto* response = WEBKIT_RESPONSE_POLICY_DECISION(decision);
+                if (webkit_response_policy_decision_is_main_frame_main_resource(response)) {
+                    WebKitURIRequest* request =
+                        webkit_response_policy_decision_get_request(response);
+                    static_cast<TMainForm*>(self)->locationCopy_.Set(
+                        webkit_uri_request_get_uri(request));
+                }
+            }
+            return FALSE;
+        }),
+        this);
 }
 
 void TMainForm::BrowserBeforeNavigate2(const browser::TBrowserDispatch& pDisp,

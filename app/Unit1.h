@@ -85,6 +85,7 @@ private:
 
     // The navigation guard, pop-ups, fix-up and page messages (MainGuard.cpp).
     void WireBrowserEvents();
+    void WatchMainResponses();
     void BrowserBeforeNavigate2(const browser::TBrowserDispatch& pDisp, const std::string& URL,
                                 bool& Cancel);
     void BrowserEvaluateNewWindow(const std::string& pszUrl, int32_t& Rezult);

@@ -95,8 +95,6 @@ class RequestFilter(ProgramTest):
                           if l.split(" ")[1].startswith(("tracker.", "ads."))])
 
 class PortalPage(ProgramTest):
-    # Not yet in the CTest run: the first resources of a portal page can race
-    # the location published at the page's commit.
     def test_portal_page_refuses_nothing(self):
         self.wait_title("벨모라 - 홈")
         before = len(self.app.log_lines())
