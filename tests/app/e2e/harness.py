@@ -55,7 +55,7 @@ class TestSite:
         self.process = subprocess.Popen(
             [sys.executable, os.path.join(SITE, "testsite.py"), "--port", "80",
              "--requests", self.requests] + (["--plain-home"] if plain_home else []),
-            stderr=subprocess.DEVNULL)
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         wait_for(lambda: self._listening(), 20, "the test site")
 
     @staticmethod
@@ -108,11 +108,14 @@ class Orvalis:
 
     def _find_app(self):
         # Under a wrapper (strace) the program is the wrapper's child.
-        wrapped = self.wrapped
         for app in pyatspi.Registry.getDesktop(0):
-            if app is not None and app.name == "orvalis" and (
-                    wrapped or app.get_process_id() == self.process.pid):
-                return app
+            try:
+                # An earlier run may still be listed while it goes away.
+                if app is not None and app.name == "orvalis" and (
+                        self.wrapped or app.get_process_id() == self.process.pid):
+                    return app
+            except Exception:
+                continue
         return None
 
     @staticmethod

@@ -32,12 +32,9 @@ class ProgramTest(unittest.TestCase):
         cls.workdir = tempfile.mkdtemp(prefix="orvalis-e2e-")
         cls.config = harness.temp_config()
         cls.site = TestSite(cls.workdir, cls.plain_home)
+        cls.addClassCleanup(cls.site.stop)
         cls.app = Orvalis(PROGRAM, cls.config)
-
-    @classmethod
-    def tearDownClass(cls):
-        cls.app.kill()
-        cls.site.stop()
+        cls.addClassCleanup(lambda: cls.app.kill())
 
     def wait_title(self, title):
         try:
