@@ -36,7 +36,11 @@ struct TPoint {
 };
 
 inline constexpr int FixUpMargin = 8;
-inline constexpr std::string_view FixUpScript = "document.body.scroll = 'auto'";
+// Switches automatic scroll bars on for a document that fills the browser
+// area. The body's scroll attribute is what the site's pages set; this engine
+// ignores it and honours the body's overflow instead, so both are set.
+inline constexpr std::string_view FixUpScript =
+    "document.body.scroll = 'auto'; document.body.style.overflow = 'auto'";
 
 // Whether a document whose corners lie at `topLeft` and `bottomRight` (in the
 // browser's coordinates) covers a browser area of `width` by `height`, within
