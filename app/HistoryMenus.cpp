@@ -58,6 +58,7 @@ void TMainForm::FillHistoryPopover(Gtk::Popover& popover) {
         item->set_child(*label);
         item->set_has_frame(false);
         item->set_tooltip_text(HistoryItems[i].Url);
+        SetAccessibleLabel(*item, HistoryItems[i].Caption);
         item->signal_clicked().connect([this, &popover, i] {
             popover.popdown();
             PopupNavigate(static_cast<int>(i));

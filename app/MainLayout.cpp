@@ -17,16 +17,14 @@ constexpr const char* Style = R"(
 .orvalis-statusbar frame { border-radius: 0; }
 )";
 
-// What assistive technology (and the end-to-end tests) read as the name of
-// an icon-only button.
+} // namespace
+
 void SetAccessibleLabel(Gtk::Widget& widget, std::string_view text) {
     Glib::Value<Glib::ustring> label;
     label.init(Glib::Value<Glib::ustring>::value_type());
     label.set(Glib::ustring(std::string(text)));
     widget.update_property(Gtk::Accessible::Property::LABEL, label);
 }
-
-} // namespace
 
 void TMainForm::LoadStyle() {
     auto css = Gtk::CssProvider::create();

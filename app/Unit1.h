@@ -38,6 +38,10 @@ inline constexpr int LogPanelMaxHeight = 320;
 
 enum class THistoryDirection { Back, Forward };
 
+// What assistive technology (and the end-to-end tests) read as a control's
+// name, for controls without a text of their own.
+void SetAccessibleLabel(Gtk::Widget& widget, std::string_view text);
+
 // The program's one window: toolbar band, page, log panel and status bar,
 // with the firewall running inside it.
 class TMainForm : public Gtk::ApplicationWindow {

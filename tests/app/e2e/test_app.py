@@ -147,8 +147,6 @@ class NavigationGuard(ProgramTest):
 
 
 class HistoryMenus(ProgramTest):
-    # Not yet in the CTest run: opening the drop-down through the
-    # accessibility bus is not reliable yet.
     def test_back_menu_lists_fifteen_nearest_first_and_travels(self):
         self.wait_title("벨모라 - 홈")
         for i in range(1, 18):
