@@ -1,5 +1,6 @@
 // Toolbar actions, the caption, the status bar and the log panel, and the
 // refresh that brings them up to date with the display state.
+#include "app/LogPanel.h"
 #include "app/Unit1.h"
 
 namespace orvalis::app {
@@ -71,26 +72,9 @@ void TMainForm::WakeDisplay() {
 void TMainForm::RefreshDisplay() {
     wakePending_ = false;
     TDisplayChanges changes = app::RefreshDisplay(display_, shown_, TickCount());
-    if (changes.LogText) {
-        auto buffer = Memo_Log.get_buffer();
-        if (changes.ReplaceLog) {
-            buffer->set_text(*changes.LogText);
-        } else {
-            buffer->insert(buffer->end(), *changes.LogText);
-        }
-        auto end = buffer->get_insert();
-        buffer->place_cursor(buffer->end());
-        Memo_Log.scroll_to(end);
-    }
+    ShowLogChanges(Memo_Log, changes);
     if (changes.StatusPanelText) {
         StatusPanels[1].set_text(*changes.StatusPanelText);
-    }
-    if (changes.MemoHighlighted) {
-        if (*changes.MemoHighlighted) {
-            Memo_Log.add_css_class("flash");
-        } else {
-            Memo_Log.remove_css_class("flash");
-        }
     }
     if (changes.BlockedCount) {
         StatusPanels[2].set_text(std::to_string(*changes.BlockedCount));

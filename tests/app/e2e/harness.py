@@ -178,6 +178,16 @@ class Orvalis:
                 return node
         return None
 
+    def memo_colour_probe(self):
+        """A function that reads the log panel's background colour: one pixel
+        at its lower right corner, where no text reaches."""
+        memo = self.find(lambda n: n.getRoleName() == "text" and n.name == "기록 창")
+        box = memo.queryComponent().getExtents(pyatspi.WINDOW_COORDS)
+        d = xdisplay.Display()
+        window = d.create_resource_object("window", self.xid())
+        x, y = box.x + box.width - 4, box.y + box.height - 4
+        return lambda: bytes(window.get_image(x, y, 1, 1, X.ZPixmap, 0xFFFFFFFF).data[:3])
+
     # Input.
     def xid(self):
         out = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid",

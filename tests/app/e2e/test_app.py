@@ -91,6 +91,26 @@ class RequestFilter(ProgramTest):
         self.assertFalse([l for l in self.site.lines()
                           if l.split(" ")[1].startswith(("tracker.", "ads."))])
 
+class LogFlash(ProgramTest):
+    plain_home = True
+
+    def test_a_refusal_flashes_the_log_panel_three_times(self):
+        self.wait_title("벨모라 - 홈")
+        time.sleep(4.5)  # past the start-up status
+        colour = self.app.memo_colour_probe()
+        idle = colour()
+        self.go("http://www.velmora.com/frames.html")
+        samples = []
+        deadline = time.monotonic() + 5
+        while time.monotonic() < deadline:
+            samples.append(colour())
+            time.sleep(0.02)
+        flashes = sum(1 for before, now in zip([idle] + samples, samples)
+                      if before == idle and now != idle)
+        self.assertEqual(flashes, 3, samples)
+        self.assertEqual(samples[-1], idle)
+
+
 class PortalPage(ProgramTest):
     def test_portal_page_refuses_nothing(self):
         self.wait_title("벨모라 - 홈")
@@ -166,7 +186,6 @@ class HistoryMenus(ProgramTest):
 
 
 class TypedAddresses(ProgramTest):
-    # Not yet in the CTest run: the store is sometimes read before it is written.
     def test_typed_address_is_offered_at_the_next_start(self):
         self.wait_title("벨모라 - 홈")
         self.go("http://www.velmora.com/typed")
@@ -178,7 +197,13 @@ class TypedAddresses(ProgramTest):
         type(self).app = Orvalis(PROGRAM, self.config)
         self.wait_title("벨모라 - 홈")
         self.app.focus_address_bar()
+        # Down opens the list, the second Down takes its first entry into the
+        # box, Escape closes the list.
         self.app.key("ctrl+a", "BackSpace", "Down")
+        time.sleep(0.3)
+        self.app.key("Down")
+        time.sleep(0.3)
+        self.app.key("Escape")
         wait_for(lambda: self.app.address_text() == "http://www.velmora.com/typed",
                  what="the typed address in the list")
 
