@@ -22,7 +22,7 @@ SITE = os.path.normpath(os.path.join(HERE, "..", "..", "..", "tools", "testsite"
 TIMEOUT = 60
 
 
-def wait_for(predicate, timeout=TIMEOUT, what="condition"):
+def wait_for(predicate, timeout=TIMEOUT, what="condition", interval=0.1):
     """Polls predicate until it returns something true; returns that."""
     deadline = time.monotonic() + timeout
     while True:
@@ -34,7 +34,7 @@ def wait_for(predicate, timeout=TIMEOUT, what="condition"):
             return value
         if time.monotonic() > deadline:
             raise AssertionError(f"timed out waiting for {what}")
-        time.sleep(0.1)
+        time.sleep(interval)
 
 
 def prepare_namespace():
