@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <memory>
@@ -29,12 +30,14 @@ private:
     friend class TSchedulerOfThread;
     TSchedulerOfThread& scheduler_;
     std::atomic<bool> stopped_{false};
-    std::thread thread_;
+    bool started_ = false;
 };
 
-// Gives every connection a platform thread of its own (no pooling). A thread
-// that ends releases its yarn; finished threads are joined on the next
-// ObtainYarn and by EndAllYarns, so none outlives the scheduler's stop.
+// Gives every connection a platform thread of its own for as long as it
+// lives. A thread whose connection ended waits a while for the next one
+// instead of ending, because creating and tearing down a thread costs more
+// than serving a small request; EndAllYarns ends and joins every thread, so
+// none outlives the scheduler's stop.
 class TSchedulerOfThread {
 public:
     TSchedulerOfThread() = default;
@@ -44,10 +47,13 @@ public:
 
     // 0: no limit.
     int MaxThreads = 0;
+    // Threads kept waiting for a connection, and for how long each waits.
+    int MaxIdleThreads = 64;
+    std::chrono::milliseconds IdleTimeout{30000};
 
     // Raises ESchedulerMaxThreadsExceeded when more than MaxThreads yarns live.
     TYarnOfThread& ObtainYarn();
-    // Starts the yarn's thread with `task`, which must end by calling ReleaseYarn.
+    // Runs `task` on a thread of its own; the task must end by calling ReleaseYarn.
     void RunYarn(TYarnOfThread& yarn, std::function<void(TYarnOfThread&)> task);
     // Frees a yarn whose thread never started; tells a running one to stop.
     void EndYarn(TYarnOfThread& yarn);
@@ -56,14 +62,34 @@ public:
     // The last step of a yarn's thread.
     void ReleaseYarn(TYarnOfThread& yarn);
     int LiveYarnCount() const;
+    // Threads running a connection or waiting for one.
+    int ThreadCount() const;
+    // Threads waiting for a connection.
+    int IdleThreadCount() const;
 
 private:
+    struct TWorker {
+        std::thread thread;
+    };
+    struct TJob {
+        TYarnOfThread* yarn;
+        std::function<void(TYarnOfThread&)> task;
+    };
+
+    void WorkerLoop(TWorker* worker, TJob job);
     void JoinFinished();
 
     mutable std::mutex lock_;
     std::condition_variable released_;
+    std::condition_variable jobReady_;
+    std::condition_variable workerEnded_;
     std::vector<std::unique_ptr<TYarnOfThread>> liveYarns_;
     std::vector<std::unique_ptr<TYarnOfThread>> finished_;
+    std::vector<std::unique_ptr<TWorker>> workers_;
+    std::vector<std::unique_ptr<TWorker>> endedWorkers_;
+    std::vector<TJob> pending_;
+    int idle_ = 0;
+    bool retiring_ = false;
 };
 
 } // namespace orvalis::proxy
