@@ -237,13 +237,18 @@ void THTTPProxyServer::ReadRequestHead(THTTPProxyServerContext& AContext,
     AContext.OriginClient = std::make_unique<TTCPClient>();
 }
 
-void THTTPProxyServer::FireBeforeCommand(THTTPProxyServerContext& AContext) {
+bool THTTPProxyServer::FireBeforeCommand(THTTPProxyServerContext& AContext) {
     AContext.CurrentTransferMode = DefaultTransferMode;
     AContext.TransferDirection = THTTPProxyTransferDirection::tdFromBrowser;
     AContext.Blocked = false;
     if (OnHTTPBeforeCommand) {
         OnHTTPBeforeCommand(AContext);
     }
+    if (AContext.Blocked) {
+        AContext.Headers.Clear();
+        AContext.OriginClient.reset();
+    }
+    return !AContext.Blocked;
 }
 
 void THTTPProxyServer::ConnectOrigin(THTTPProxyServerContext& AContext) {
@@ -265,10 +270,7 @@ void THTTPProxyServer::RelayRequest(TCommand& ASender) {
     context.OriginClient->SetHost(target.Host);
     context.OriginClient->SetPort(TargetPort(target.Port, HTTPDefaultPort));
     context.Document = target.GetPathAndParams();
-    FireBeforeCommand(context);
-    if (context.Blocked) {
-        context.Headers.Clear();
-        context.OriginClient.reset();
+    if (!FireBeforeCommand(context)) {
         return;
     }
     try {
@@ -355,10 +357,7 @@ void THTTPProxyServer::OpenTunnel(TCommand& ASender) {
     context.OriginClient->SetPort(colon == std::string::npos
                                       ? TunnelDefaultPort
                                       : TargetPort(target.substr(colon + 1), TunnelDefaultPort));
-    FireBeforeCommand(context);
-    if (context.Blocked) {
-        context.Headers.Clear();
-        context.OriginClient.reset();
+    if (!FireBeforeCommand(context)) {
         return;
     }
     try {

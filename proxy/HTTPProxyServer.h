@@ -33,7 +33,9 @@ protected:
 
 private:
     void ReadRequestHead(THTTPProxyServerContext& AContext, const std::string& command);
-    void FireBeforeCommand(THTTPProxyServerContext& AContext);
+    // Asks OnHTTPBeforeCommand; a refused request loses its headers and
+    // origin client. False when refused.
+    bool FireBeforeCommand(THTTPProxyServerContext& AContext);
     void ConnectOrigin(THTTPProxyServerContext& AContext);
 };
 
