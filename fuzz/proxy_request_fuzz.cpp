@@ -8,6 +8,7 @@
 
 #include <arpa/inet.h>
 #include <atomic>
+#include <cerrno>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -37,11 +38,51 @@ int ListenOnLoopback(uint16_t& port) {
     return fd;
 }
 
+// libFuzzer's time limits arrive as signals, which interrupt the client's
+// own calls; those are resumed, not taken for failures.
+template <typename Call> auto Resumed(Call call) {
+    for (;;) {
+        auto result = call();
+        if (result != -1 || errno != EINTR) {
+            return result;
+        }
+    }
+}
+
+// An interrupted connect goes on in the background; this waits for its outcome.
+bool ConnectTo(int fd, const sockaddr_in& address) {
+    if (connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0) {
+        return true;
+    }
+    if (errno != EINTR) {
+        return false;
+    }
+    pollfd waiting{fd, POLLOUT, 0};
+    if (Resumed([&] { return poll(&waiting, 1, 10000); }) != 1) {
+        return false;
+    }
+    int error = 0;
+    socklen_t length = sizeof error;
+    return getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
+}
+
+void SendAll(int fd, const uint8_t* data, size_t size) {
+    while (size > 0) {
+        const ssize_t sent = Resumed([&] { return send(fd, data, size, MSG_NOSIGNAL); });
+        if (sent <= 0) {
+            return;
+        }
+        data += sent;
+        size -= static_cast<size_t>(sent);
+    }
+}
+
 // Reads until the peer closes or `ms` pass without data.
 void Drain(int fd, int ms) {
     char buffer[65536];
     pollfd waiting{fd, POLLIN, 0};
-    while (poll(&waiting, 1, ms) > 0 && recv(fd, buffer, sizeof buffer, 0) > 0) {
+    while (Resumed([&] { return poll(&waiting, 1, ms); }) > 0 &&
+           Resumed([&] { return recv(fd, buffer, sizeof buffer, 0); }) > 0) {
     }
 }
 
@@ -126,11 +167,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     address.sin_port = htons(under->port);
-    if (connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    if (!ConnectTo(fd, address)) {
         perror("connecting to the firewall");
         abort();
     }
-    send(fd, data, size, MSG_NOSIGNAL);
+    SendAll(fd, data, size);
     shutdown(fd, SHUT_WR);
     Drain(fd, 8000);
     close(fd);
