@@ -132,9 +132,15 @@ int TIOHandler::ReadFromSource(bool raiseIfDisconnected, int timeoutMs, bool rai
             if (!SourceIsAvailable()) {
                 throw EClosedSocket();
             }
-            std::string chunk(static_cast<size_t>(std::max(RecvBufferSize, 1)), '\0');
-            count = ReadDataFromSource(chunk.data(), static_cast<int>(chunk.size()));
-            inputStore_.Write(std::string_view(chunk).substr(0, count));
+            // One scratch area per thread, so that a read neither allocates
+            // nor clears a fresh one.
+            thread_local std::string chunk;
+            const int wanted = std::max(RecvBufferSize, 1);
+            if (chunk.size() < static_cast<size_t>(wanted)) {
+                chunk.resize(static_cast<size_t>(wanted));
+            }
+            count = ReadDataFromSource(chunk.data(), wanted);
+            inputStore_.Write(std::string_view(chunk.data(), static_cast<size_t>(count)));
         } else if (raiseIfDisconnected) {
             throw ENotConnected();
         }
