@@ -5,6 +5,7 @@
 #include "proxy/Stack.h"
 #include "proxy/URI.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -84,6 +85,76 @@ void StreamBody(TIOHandler& source, TIOHandler& destination, int64_t due) {
             due -= static_cast<int64_t>(piece.size());
         }
         destination.WriteBytes(piece);
+    }
+}
+
+// The size line of a chunk: hexadecimal digits, perhaps followed by
+// extensions after ';'. -1 when it is not one.
+int64_t ChunkSize(std::string_view line) {
+    line = Trimmed(line.substr(0, line.find(';')));
+    if (line.empty() || line.size() > 15) {
+        return -1;
+    }
+    int64_t size = 0;
+    for (char c : line) {
+        int digit = 0;
+        if (c >= '0' && c <= '9') {
+            digit = c - '0';
+        } else if (c >= 'a' && c <= 'f') {
+            digit = c - 'a' + 10;
+        } else if (c >= 'A' && c <= 'F') {
+            digit = c - 'A' + 10;
+        } else {
+            return -1;
+        }
+        size = size * 16 + digit;
+    }
+    return size;
+}
+
+// A request body in chunks: Transfer-Encoding ends with "chunked".
+bool IsChunked(std::string_view transferEncoding) {
+    std::string_view last = transferEncoding.substr(transferEncoding.rfind(',') + 1);
+    last = Trimmed(last);
+    constexpr std::string_view chunked = "chunked";
+    return last.size() == chunked.size() &&
+           std::equal(last.begin(), last.end(), chunked.begin(),
+                      [](char a, char b) { return (a | 0x20) == b; });
+}
+
+// A body in chunks declares no length of its own: it is copied with its
+// framing, chunk by chunk, up to the last chunk and the trailer behind it.
+// Bytes behind the body stay unread, as for a body with a declared length.
+void StreamChunkedBody(TIOHandler& source, TIOHandler& destination) {
+    constexpr int64_t PieceSize = 32768;
+    for (;;) {
+        const std::string sizeLine = source.ReadLine();
+        const int64_t size = ChunkSize(sizeLine);
+        if (size < 0) {
+            throw ENetException("Invalid chunk size");
+        }
+        destination.WriteLine(sizeLine);
+        if (size == 0) {
+            break;
+        }
+        for (int64_t left = size; left > 0;) {
+            const int take = static_cast<int>(std::min(left, PieceSize));
+            std::string piece;
+            source.ReadBlock(piece, take);
+            destination.WriteBytes(piece);
+            left -= take;
+        }
+        if (!source.ReadLine().empty()) {
+            throw ENetException("Invalid chunk size");
+        }
+        destination.WriteLine();
+    }
+    for (;;) {
+        const std::string trailer = source.ReadLine();
+        destination.WriteLine(trailer);
+        if (trailer.empty()) {
+            return;
+        }
     }
 }
 
@@ -300,7 +371,10 @@ void THTTPProxyServer::TransferMessage(THTTPProxyServerContext& AContext, TTCPCo
     const bool fromBrowser =
         AContext.TransferDirection == THTTPProxyTransferDirection::tdFromBrowser;
     const int64_t size = DeclaredLength(AContext.Headers.ValueOf("Content-Length"));
-    const bool hasBody = fromBrowser ? size > 0 : ResponseHasBody(AContext);
+    // A request in chunks is sent on as it came, in either transfer mode; its
+    // framing, not a Content-Length beside it, tells where it ends.
+    const bool chunked = fromBrowser && IsChunked(AContext.Headers.ValueOf("Transfer-Encoding"));
+    const bool hasBody = fromBrowser ? size > 0 && !chunked : ResponseHasBody(AContext);
     const bool streaming = AContext.CurrentTransferMode == THTTPProxyTransferMode::tmStreaming;
 
     // The head, and in streaming mode the body bytes already received behind
@@ -325,6 +399,10 @@ void THTTPProxyServer::TransferMessage(THTTPProxyServerContext& AContext, TTCPCo
             }
         }
         out.EndBufferedWrite();
+        if (chunked) {
+            StreamChunkedBody(in, out);
+            return;
+        }
         if (!hasBody) {
             return;
         }

@@ -61,6 +61,34 @@ class Request:
         return self.version == "HTTP/1.1" and not closing
 
 
+def read_chunks(conn, data):
+    """Reads a body in chunks, framing and trailer included; returns it as received."""
+    def more():
+        chunk = conn.recv(65536)
+        if not chunk:
+            raise EOFError
+        return chunk
+
+    at = 0
+    try:
+        while True:
+            while b"\r\n" not in data[at:]:
+                data += more()
+            line_end = data.index(b"\r\n", at)
+            size = int(data[at:line_end].split(b";")[0], 16)
+            at = line_end + 2
+            if size == 0:
+                while not data[at:].startswith(b"\r\n") and b"\r\n\r\n" not in data[at - 2:]:
+                    data += more()
+                end = at + 2 if data[at:].startswith(b"\r\n") else data.index(b"\r\n\r\n", at - 2) + 4
+                return data[:end]
+            while len(data) < at + size + 2:
+                data += more()
+            at += size + 2
+    except (EOFError, ValueError):
+        return data
+
+
 def read_request(conn):
     """Returns a Request, or None when the peer closed before a whole header block."""
     data = b""
@@ -79,6 +107,9 @@ def read_request(conn):
     length = 0
     for line in headers:
         name, _, value = line.partition(":")
+        if name.strip().lower() == "transfer-encoding" and value.strip().lower() == "chunked":
+            body = read_chunks(conn, body)
+            break
         if name.strip().lower() == "content-length" and value.strip().isdigit():
             length = int(value.strip())
             break

@@ -89,6 +89,18 @@ def curl(*args, proxy_port):
     return result.returncode, result.stdout
 
 
+def unchunk(body):
+    """The data of a body in chunks."""
+    data = b""
+    while True:
+        line, _, body = body.partition(b"\r\n")
+        size = int(line.split(b";")[0], 16)
+        if size == 0:
+            return data
+        data += body[:size]
+        body = body[size + 2:]
+
+
 def raw_exchange(port, data, timeout=20):
     with socket.create_connection(("127.0.0.1", port), timeout=timeout) as conn:
         conn.sendall(data)
@@ -118,6 +130,16 @@ class CurlTest(unittest.TestCase):
             self.assertEqual(result.returncode, 0)
             self.assertTrue(result.stdout.startswith(b"POST /echo HTTP/1.0\r\n"))
             self.assertTrue(result.stdout.endswith(b"Content-Length: 100000\r\n\r\n" + upload))
+            # The same upload in chunks keeps its framing on the way.
+            result = subprocess.run(
+                ["curl", "-s", "--max-time", "60", "-x", f"http://127.0.0.1:{firewall.port}",
+                 "-H", "Expect:", "-H", "Content-Type:", "-H", "Transfer-Encoding: chunked",
+                 "--data-binary", "@-", f"http://{host}/echo"],
+                input=upload, capture_output=True, timeout=90)
+            self.assertEqual(result.returncode, 0)
+            head, _, body = result.stdout.partition(b"\r\n\r\n")
+            self.assertIn(b"\r\nTransfer-Encoding: chunked", head)
+            self.assertEqual(unchunk(body), upload)
             code, body = curl(f"http://{host}/bytes/3000000", proxy_port=firewall.port)
             self.assertEqual((code, body), (0, pattern(3000000)))
             code, body = curl(f"http://{host}/nolength/70000", proxy_port=firewall.port)

@@ -58,7 +58,18 @@ private:
             bytes += piece;
             head = bytes.find("\r\n\r\n");
         }
-        size_t want = head == std::string::npos ? bytes.size() : head + 4 + DeclaredBody(bytes);
+        // A body in chunks ends with an empty line after its last chunk.
+        const bool chunked =
+            head != std::string::npos && bytes.find("Transfer-Encoding: chunked") < head;
+        while (chunked && !(bytes.size() > head + 4 && bytes.ends_with("\r\n\r\n"))) {
+            std::string piece = ReceiveSome(fd, 65536, 5000);
+            if (piece.empty()) {
+                break;
+            }
+            bytes += piece;
+        }
+        size_t want =
+            head == std::string::npos || chunked ? bytes.size() : head + 4 + DeclaredBody(bytes);
         while (bytes.size() < want) {
             std::string piece = ReceiveSome(fd, want - bytes.size(), 5000);
             if (piece.empty()) {
@@ -221,6 +232,47 @@ TEST_F(Proxy, RequestBodyFollowsContentLengthOnly) {
         const std::string forwardedHead =
             "POST /form HTTP/1.0\r\nHost: h\r\n" + c.lengthHeader + "\r\n";
         EXPECT_EQ(origin.Request(), forwardedHead + c.forwarded) << c.lengthHeader;
+    }
+}
+
+TEST_F(Proxy, ChunkedRequestBodyKeepsItsFramingUpToItsEnd) {
+    struct Case {
+        std::string headers;
+        std::string body;
+        std::string forwarded;
+    };
+    const std::string chunks = "5\r\nhello\r\n6;name=value\r\n world\r\n0\r\n";
+    const Case cases[] = {
+        {"Transfer-Encoding: chunked\r\n", chunks + "\r\nBEYOND", chunks + "\r\n"},
+        {"Transfer-Encoding: gzip, Chunked\r\n", chunks + "X-Sum: 11\r\n\r\n",
+         chunks + "X-Sum: 11\r\n\r\n"},
+        // The framing, not the length beside it, tells where the body ends.
+        {"Content-Length: 3\r\nTransfer-Encoding: chunked\r\n", chunks + "\r\n", chunks + "\r\n"},
+        // A chunk of 40,000 bytes crosses the proxy's read size.
+        {"Transfer-Encoding: chunked\r\n", "9c40\r\n" + std::string(40000, 'x') + "\r\n0\r\n\r\n",
+         "9c40\r\n" + std::string(40000, 'x') + "\r\n0\r\n\r\n"},
+    };
+    Start();
+    for (const Case& c : cases) {
+        TScriptedOrigin origin(OkHello);
+        const std::string head = "POST http://127.0.0.1:" + std::to_string(origin.Port()) +
+                                 "/form HTTP/1.1\r\nHost: h\r\n" + c.headers + "\r\n";
+        EXPECT_EQ(Exchange(head + c.body), OkHello) << c.headers;
+        EXPECT_EQ(origin.Request(),
+                  "POST /form HTTP/1.0\r\nHost: h\r\n" + c.headers + "\r\n" + c.forwarded)
+            << c.headers;
+    }
+}
+
+TEST_F(Proxy, MalformedChunkEndsTheRelayAfterTheHead) {
+    Start();
+    for (const std::string body : {"zz\r\nhello\r\n0\r\n\r\n", "5\r\nhelloXX\r\n0\r\n\r\n"}) {
+        TScriptedOrigin origin(OkHello);
+        const std::string head = "POST http://127.0.0.1:" + std::to_string(origin.Port()) +
+                                 "/form HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: chunked\r\n\r\n";
+        EXPECT_EQ(Exchange(head + body), "") << body;
+        EXPECT_EQ(origin.Request().substr(0, 19), "POST /form HTTP/1.0") << body;
+        EXPECT_EQ(origin.Request().find("0\r\n\r\n"), std::string::npos) << body;
     }
 }
 
