@@ -41,7 +41,8 @@ void TSchedulerOfThread::RunYarn(TYarnOfThread& yarn, std::function<void(TYarnOf
     TJob job{&yarn, std::move(task)};
     std::lock_guard lock(lock_);
     yarn.started_ = true;
-    if (idle_ > static_cast<int>(pending_.size())) {
+    // Threads that are being retired take no new work.
+    if (!retiring_ && idle_ > static_cast<int>(pending_.size())) {
         pending_.push_back(std::move(job));
         jobReady_.notify_one();
         return;
