@@ -3,6 +3,7 @@
 #include "proxy/NetExceptions.h"
 #include "tests/proxy/Loopback.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <gtest/gtest.h>
@@ -59,8 +60,12 @@ private:
             head = bytes.find("\r\n\r\n");
         }
         // A body in chunks ends with an empty line after its last chunk.
-        const bool chunked =
-            head != std::string::npos && bytes.find("Transfer-Encoding: chunked") < head;
+        std::string lowered = bytes.substr(0, head);
+        std::transform(lowered.begin(), lowered.end(), lowered.begin(),
+                       [](unsigned char c) { return std::tolower(c); });
+        const bool chunked = head != std::string::npos &&
+                             lowered.find("transfer-encoding:") != std::string::npos &&
+                             lowered.find("chunked") != std::string::npos;
         while (chunked && !(bytes.size() > head + 4 && bytes.ends_with("\r\n\r\n"))) {
             std::string piece = ReceiveSome(fd, 65536, 5000);
             if (piece.empty()) {
