@@ -234,6 +234,12 @@ void RunTunnel(TTunnelDirection& up, TTunnelDirection& down) {
     }
 }
 
+// Ends the origin side of a relay or tunnel, however it went.
+void DropOriginClient(THTTPProxyServerContext& context) {
+    context.OriginClient->Disconnect();
+    context.OriginClient.reset();
+}
+
 int HandleOf(TTCPConnection& connection) {
     TIOHandlerSocket* socket = connection.Socket();
     if (!socket || !socket->Binding()) {
@@ -356,12 +362,10 @@ void THTTPProxyServer::RelayRequest(TCommand& ASender) {
         }
         TransferMessage(context, *context.OriginClient, *context.Connection);
     } catch (...) {
-        context.OriginClient->Disconnect();
-        context.OriginClient.reset();
+        DropOriginClient(context);
         throw;
     }
-    context.OriginClient->Disconnect();
-    context.OriginClient.reset();
+    DropOriginClient(context);
 }
 
 void THTTPProxyServer::TransferMessage(THTTPProxyServerContext& AContext, TTCPConnection& source,
@@ -453,12 +457,10 @@ void THTTPProxyServer::OpenTunnel(TCommand& ASender) {
         }
         RunTunnel(up, down);
     } catch (...) {
-        context.OriginClient->Disconnect();
-        context.OriginClient.reset();
+        DropOriginClient(context);
         throw;
     }
-    context.OriginClient->Disconnect();
-    context.OriginClient.reset();
+    DropOriginClient(context);
 }
 
 } // namespace orvalis::proxy
