@@ -79,7 +79,7 @@ void TCustomTCPServer::SetScheduler(std::unique_ptr<TSchedulerOfThread> schedule
 
 int TCustomTCPServer::LiveContextCount() const {
     std::lock_guard lock(contextsLock_);
-    return static_cast<int>(liveContexts_.size());
+    return static_cast<int>(liveContexts_.size()) + reservedContexts_;
 }
 
 void TCustomTCPServer::DoBeforeBind(TSocketHandle& AHandle) {
@@ -255,6 +255,7 @@ std::unique_ptr<TIOHandler> TCustomTCPServer::Accept(TListenerThread& listener) 
 
 void TCustomTCPServer::ListenOnce(TListenerThread& listener) {
     TYarnOfThread* yarn = nullptr;
+    bool reserved = false;
     try {
         yarn = &scheduler_->ObtainYarn();
         std::unique_ptr<TIOHandler> handler = Accept(listener);
@@ -264,7 +265,8 @@ void TCustomTCPServer::ListenOnce(TListenerThread& listener) {
         }
         auto connection = std::make_unique<TTCPConnection>();
         connection->SetIOHandler(std::move(handler));
-        if (MaxConnections > 0 && LiveContextCount() >= MaxConnections) {
+        reserved = ReserveContext();
+        if (!reserved) {
             HandleTooManyConnections(*connection->IOHandler());
             connection->Disconnect(true);
             throw EAbort();
@@ -279,9 +281,12 @@ void TCustomTCPServer::ListenOnce(TListenerThread& listener) {
         scheduler_->RunYarn(*yarn, [this, task](TYarnOfThread& thread) {
             RunContext(thread, std::unique_ptr<TServerContext>(task));
         });
-        // The thread owns the context now.
+        // The thread owns the context now, and turns the reservation into it.
         static_cast<void>(context.release());
     } catch (const std::exception& error) {
+        if (reserved) {
+            CancelReservation();
+        }
         if (yarn) {
             scheduler_->EndYarn(*yarn);
         }
@@ -331,8 +336,24 @@ void TCustomTCPServer::RunContext(TYarnOfThread& yarn, std::unique_ptr<TServerCo
     yarn.Scheduler().ReleaseYarn(yarn);
 }
 
+bool TCustomTCPServer::ReserveContext() {
+    std::lock_guard lock(contextsLock_);
+    if (MaxConnections > 0 &&
+        static_cast<int>(liveContexts_.size()) + reservedContexts_ >= MaxConnections) {
+        return false;
+    }
+    ++reservedContexts_;
+    return true;
+}
+
+void TCustomTCPServer::CancelReservation() {
+    std::lock_guard lock(contextsLock_);
+    --reservedContexts_;
+}
+
 void TCustomTCPServer::AddContext(TContext& context) {
     std::lock_guard lock(contextsLock_);
+    --reservedContexts_;
     liveContexts_.push_back(&context);
     if (endingConnections_) {
         HandleContextEnd(context);

@@ -99,6 +99,7 @@ public:
     TSchedulerOfThread* Scheduler() const { return scheduler_.get(); }
     // Makes each connection's context; TServerContext when unassigned.
     std::function<std::unique_ptr<TServerContext>()> ConnectionContextClass;
+    // Connections being served or about to be.
     int LiveContextCount() const;
 
     std::function<void(TSocketHandle& AHandle)> OnBeforeBind;
@@ -141,6 +142,11 @@ private:
     void ListenOnce(TListenerThread& listener);
     std::unique_ptr<TIOHandler> Accept(TListenerThread& listener);
     void RunContext(TYarnOfThread& yarn, std::unique_ptr<TServerContext> context);
+    // Counts an accepted connection against MaxConnections before its thread
+    // starts, so that a burst of connections cannot overshoot the limit.
+    bool ReserveContext();
+    void CancelReservation();
+    // Turns the connection's reservation into a live context.
     void AddContext(TContext& context);
     void RemoveContext(TContext& context);
 
@@ -151,6 +157,7 @@ private:
     std::vector<std::unique_ptr<TListenerThread>> listeners_;
     mutable std::mutex contextsLock_;
     std::vector<TContext*> liveContexts_;
+    int reservedContexts_ = 0;
     // Set while connections are being ended: a context that registers late is
     // ended at once.
     bool endingConnections_ = false;

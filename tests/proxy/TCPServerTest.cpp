@@ -201,6 +201,29 @@ TEST_F(Server, ConnectionOverTheLimitIsClosedWithoutAThread) {
     ExpectNothingLeft();
 }
 
+TEST_F(Server, BurstOfConnectionsNeverExceedsTheLimit) {
+    {
+        LimitedServer server;
+        server.Bindings.Add().IP = "127.0.0.1";
+        server.MaxConnections = 3;
+        std::atomic<int> connects{0};
+        server.OnConnect = [&connects](TContext&) { ++connects; };
+        server.OnExecute = EchoLines;
+        server.SetActive(true);
+        std::vector<int> clients;
+        for (int i = 0; i < 20; ++i) {
+            clients.push_back(ConnectRaw("127.0.0.1", server.Bindings[0].Port));
+        }
+        ASSERT_TRUE(WaitUntil([&server] { return server.Refused == 17; }));
+        EXPECT_EQ(server.LiveContextCount(), 3);
+        EXPECT_EQ(connects, 3);
+        for (int fd : clients) {
+            CloseRaw(fd);
+        }
+    }
+    ExpectNothingLeft();
+}
+
 TEST_F(Server, ExceptionFromOnExecuteFiresDisconnectThenException) {
     TEventLog log;
     {

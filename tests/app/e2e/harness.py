@@ -234,7 +234,10 @@ class Orvalis:
         so a list the typing left open is closed first."""
         self.key("Escape")
         time.sleep(0.3)
-        window = wait_for(self.xid, what="the X window")
+        self._send_close(wait_for(self.xid, what="the X window"))
+
+    @staticmethod
+    def _send_close(window):
         d = xdisplay.Display()
         target = d.create_resource_object("window", window)
         protocols = d.intern_atom("WM_PROTOCOLS")
@@ -245,10 +248,44 @@ class Orvalis:
         d.flush()
         d.close()
 
-    def wait_exit(self, timeout):
+    def close_and_wait(self, timeout):
+        """Closes the window and returns the exit status, or None when the
+        program has not ended within timeout seconds. On a loaded machine the
+        toolkit can lose a close request while the window is busy; as a user
+        would, the request is repeated every second while the window stays."""
+        deadline = time.monotonic() + timeout
+        self.close()
+        while True:
+            status = self.wait_exit(min(1.0, max(0.0, deadline - time.monotonic())), quiet=True)
+            if status is not None:
+                return status
+            if time.monotonic() >= deadline:
+                return self.wait_exit(0)
+            window = self._shown_window()
+            if window is not None:
+                self._send_close(window)
+
+    def _shown_window(self):
+        out = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid",
+                              str(self.process.pid), "--name", "^Orvalis"],
+                             capture_output=True, text=True, check=False).stdout.split()
+        return int(out[0]) if out else None
+
+    def wait_exit(self, timeout, quiet=False):
+        """The exit status, or None when the program has not ended in time;
+        then, unless quiet, its threads' stacks and whether its window is
+        still shown go to standard error, so that a hang explains itself."""
         try:
             return self.process.wait(timeout)
         except subprocess.TimeoutExpired:
+            if quiet:
+                return None
+            print(f"still running; window shown: {self._shown_window() is not None}",
+                  file=sys.stderr)
+            stacks = subprocess.run(["gdb", "-p", str(self.process.pid), "-batch", "-nx",
+                                     "-ex", "thread apply all bt"],
+                                    capture_output=True, text=True, timeout=120, check=False)
+            print(stacks.stdout[-30000:], file=sys.stderr)
             return None
 
     def kill(self):
