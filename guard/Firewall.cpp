@@ -11,11 +11,11 @@ void ConfigureFirewall(proxy::THTTPProxyServer& firewall, uint16_t port,
     firewall.OnHTTPBeforeCommand = [&filter](proxy::THTTPProxyServerContext& AContext) {
         filter.FirewallHTTPBeforeCommand(AContext);
     };
-    // Loopback only: a filtering proxy reachable from the network would be an
-    // open relay while a portal page is shown.
     // Lets a restarted firewall take its port back while connections of the
     // last run linger in TIME_WAIT; Linux still refuses a second listener.
     firewall.ReuseSocket = proxy::TReuseSocket::rsTrue;
+    // Loopback only: a filtering proxy reachable from the network would be an
+    // open relay while a portal page is shown.
     firewall.Bindings.Clear();
     firewall.SetDefaultPort(port);
     firewall.Bindings.Add().IP = "127.0.0.1";

@@ -121,7 +121,9 @@ int TIOHandler::ReadFromSource(bool raiseIfDisconnected, int timeoutMs, bool rai
         return 0;
     }
     for (;;) {
-        if (!WaitReadable(timeoutMs)) {
+        // Without a time limit the read itself waits: a wait before it would
+        // only cost a second system call.
+        if ((timeoutMs >= 0 || !isOpen_) && !WaitReadable(timeoutMs)) {
             if (raiseOnTimeout) {
                 throw EReadTimeout();
             }

@@ -28,34 +28,51 @@ TSchedulerOfThread::~TSchedulerOfThread() {
 }
 
 TYarnOfThread& TSchedulerOfThread::ObtainYarn() {
-    JoinFinished();
-    std::lock_guard lock(lock_);
-    if (MaxThreads > 0 && static_cast<int>(liveYarns_.size()) > MaxThreads) {
+    std::vector<std::unique_ptr<TWorker>> ended;
+    TYarnOfThread* yarn = nullptr;
+    {
+        std::lock_guard lock(lock_);
+        // Threads that ended since the last call are joined here, outside the lock.
+        ended.swap(endedWorkers_);
+        if (MaxThreads <= 0 || static_cast<int>(liveYarns_.size()) <= MaxThreads) {
+            liveYarns_.push_back(std::make_unique<TYarnOfThread>(*this));
+            yarn = liveYarns_.back().get();
+        }
+    }
+    Join(ended);
+    if (!yarn) {
         throw ESchedulerMaxThreadsExceeded();
     }
-    liveYarns_.push_back(std::make_unique<TYarnOfThread>(*this));
-    return *liveYarns_.back();
+    return *yarn;
 }
 
 void TSchedulerOfThread::RunYarn(TYarnOfThread& yarn, std::function<void(TYarnOfThread&)> task) {
     TJob job{&yarn, std::move(task)};
-    std::lock_guard lock(lock_);
-    yarn.started_ = true;
-    // Threads that are being retired take no new work.
-    if (!retiring_ && idle_ > static_cast<int>(pending_.size())) {
+    {
+        std::lock_guard lock(lock_);
+        yarn.started_ = true;
+        // Threads that are being retired take no new work.
+        if (retiring_ || idle_ <= static_cast<int>(pending_.size())) {
+            StartWorker(std::move(job));
+            return;
+        }
         pending_.push_back(std::move(job));
-        jobReady_.notify_one();
-        return;
     }
+    // Woken outside the lock, so that the waiting thread does not wake only to
+    // block on it again.
+    jobReady_.notify_one();
+}
+
+// Called with the lock held, so the new thread cannot end before it is stored.
+void TSchedulerOfThread::StartWorker(TJob job) {
     workers_.push_back(std::make_unique<TWorker>());
     TWorker* worker = workers_.back().get();
     try {
-        // Held while the thread object is stored, so the worker cannot end first.
         worker->thread = std::thread(
             [this, worker, job = std::move(job)]() mutable { WorkerLoop(worker, std::move(job)); });
     } catch (...) {
         workers_.pop_back();
-        yarn.started_ = false;
+        job.yarn->started_ = false;
         throw;
     }
 }
@@ -68,7 +85,12 @@ void TSchedulerOfThread::WorkerLoop(TWorker* worker, TJob job) {
         std::unique_ptr<TYarnOfThread> done;
         lock.lock();
         // The yarn lives until its task has returned, not just released it.
-        done = TakeItem(finished_, *job.yarn);
+        if (job.yarn->finished_) {
+            done = TakeItem(liveYarns_, *job.yarn);
+            if (liveYarns_.empty()) {
+                released_.notify_all();
+            }
+        }
         if (retiring_ || idle_ >= MaxIdleThreads) {
             break;
         }
@@ -115,11 +137,7 @@ void TSchedulerOfThread::EndAllYarns() {
 }
 
 void TSchedulerOfThread::ReleaseYarn(TYarnOfThread& yarn) {
-    std::lock_guard lock(lock_);
-    if (std::unique_ptr<TYarnOfThread> taken = TakeItem(liveYarns_, yarn)) {
-        finished_.push_back(std::move(taken));
-    }
-    released_.notify_all();
+    yarn.finished_ = true;
 }
 
 int TSchedulerOfThread::LiveYarnCount() const {
@@ -143,7 +161,11 @@ void TSchedulerOfThread::JoinFinished() {
         std::lock_guard lock(lock_);
         ended.swap(endedWorkers_);
     }
-    for (auto& worker : ended) {
+    Join(ended);
+}
+
+void TSchedulerOfThread::Join(std::vector<std::unique_ptr<TWorker>>& workers) {
+    for (auto& worker : workers) {
         worker->thread.join();
     }
 }

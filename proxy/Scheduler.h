@@ -31,6 +31,8 @@ private:
     TSchedulerOfThread& scheduler_;
     std::atomic<bool> stopped_{false};
     bool started_ = false;
+    // Set by its own thread, read by that thread once the task has returned.
+    bool finished_ = false;
 };
 
 // Gives every connection a platform thread of its own for as long as it
@@ -59,7 +61,7 @@ public:
     void EndYarn(TYarnOfThread& yarn);
     // Stops every yarn and returns once each thread has ended and been joined.
     void EndAllYarns();
-    // The last step of a yarn's thread.
+    // The last step of a yarn's task: the yarn ends as soon as the task returns.
     void ReleaseYarn(TYarnOfThread& yarn);
     int LiveYarnCount() const;
     // Threads running a connection or waiting for one.
@@ -76,15 +78,16 @@ private:
         std::function<void(TYarnOfThread&)> task;
     };
 
+    void StartWorker(TJob job);
     void WorkerLoop(TWorker* worker, TJob job);
     void JoinFinished();
+    static void Join(std::vector<std::unique_ptr<TWorker>>& workers);
 
     mutable std::mutex lock_;
     std::condition_variable released_;
     std::condition_variable jobReady_;
     std::condition_variable workerEnded_;
     std::vector<std::unique_ptr<TYarnOfThread>> liveYarns_;
-    std::vector<std::unique_ptr<TYarnOfThread>> finished_;
     std::vector<std::unique_ptr<TWorker>> workers_;
     std::vector<std::unique_ptr<TWorker>> endedWorkers_;
     std::vector<TJob> pending_;
