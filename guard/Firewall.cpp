@@ -7,6 +7,7 @@ namespace orvalis::guard {
 void ConfigureFirewall(proxy::THTTPProxyServer& firewall, uint16_t port,
                        const TRequestFilter& filter) {
     firewall.MaxConnections = FirewallMaxConnections;
+    firewall.ListenQueue = FirewallListenQueue;
     firewall.DefaultTransferMode = proxy::THTTPProxyTransferMode::tmStreaming;
     firewall.OnHTTPBeforeCommand = [&filter](proxy::THTTPProxyServerContext& AContext) {
         filter.FirewallHTTPBeforeCommand(AContext);

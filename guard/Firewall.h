@@ -9,9 +9,13 @@ namespace orvalis::guard {
 
 // The firewall's connection limit.
 inline constexpr int FirewallMaxConnections = 50;
+// Connections waiting to be accepted. A page opens many connections at once;
+// with a shorter queue the ones that find it full are dropped by the kernel
+// and the browser retries them only after a second.
+inline constexpr int FirewallListenQueue = 128;
 
 // Configures `firewall` (inactive) as the program runs it: at most 50
-// connections, bodies streamed, every request judged by `filter` (which must
+// connections, a listen queue of 128, bodies streamed, every request judged by `filter` (which must
 // outlive it), listening on 127.0.0.1 and, where available, ::1 of `port` only.
 // Activating it is left to the caller.
 void ConfigureFirewall(proxy::THTTPProxyServer& firewall, uint16_t port,

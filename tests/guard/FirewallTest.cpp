@@ -3,6 +3,8 @@
 #include "tests/proxy/Loopback.h"
 
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 
 using namespace orvalis;
 using namespace orvalis::proxy::testing;
@@ -48,6 +50,15 @@ TEST_F(Firewall, ListensOnLoopbackOnlyWithTheProgramsSettings) {
         int fd = ConnectRaw("::1", port);
         EXPECT_GE(fd, 0);
         CloseRaw(fd);
+    }
+    // The queue the kernel keeps for each listening socket (reported in
+    // tcpi_sacked): room for a page's burst of connections.
+    for (int i = 0; i < firewall.Bindings.Count(); ++i) {
+        tcp_info info{};
+        socklen_t size = sizeof info;
+        ASSERT_EQ(getsockopt(firewall.Bindings[i].Handle(), IPPROTO_TCP, TCP_INFO, &info, &size),
+                  0);
+        EXPECT_EQ(info.tcpi_sacked, 128u);
     }
 }
 
