@@ -8,6 +8,7 @@ void ConfigureFirewall(proxy::THTTPProxyServer& firewall, uint16_t port,
                        const TRequestFilter& filter) {
     firewall.MaxConnections = FirewallMaxConnections;
     firewall.ListenQueue = FirewallListenQueue;
+    firewall.OriginReadTimeout = FirewallOriginReadTimeoutMs;
     firewall.DefaultTransferMode = proxy::THTTPProxyTransferMode::tmStreaming;
     firewall.OnHTTPBeforeCommand = [&filter](proxy::THTTPProxyServerContext& AContext) {
         filter.FirewallHTTPBeforeCommand(AContext);

@@ -78,6 +78,10 @@ void StreamBody(TIOHandler& source, TIOHandler& destination, int64_t due) {
             }
             throw;
         }
+        // Nothing, and the source still open: its read time limit ran out.
+        if (piece.empty()) {
+            throw EReadTimeout();
+        }
         if (due > 0) {
             if (static_cast<int64_t>(piece.size()) > due) {
                 piece.resize(static_cast<size_t>(due));
@@ -333,6 +337,9 @@ void THTTPProxyServer::ConnectOrigin(THTTPProxyServerContext& AContext) {
     auto handler = std::make_unique<TIOHandlerStack>();
     handler->UseNagle = false;
     client.SetIOHandler(std::move(handler));
+    if (OriginReadTimeout > 0) {
+        client.SetReadTimeout(OriginReadTimeout);
+    }
     // Deactivation then ends a connect, read or write on the origin side too.
     client.SocketGroup = &AContext.Sockets;
     client.Connect();
@@ -354,7 +361,12 @@ void THTTPProxyServer::RelayRequest(TCommand& ASender) {
         ConnectOrigin(context);
         TransferMessage(context, *context.Connection, *context.OriginClient);
         context.Headers.Clear();
-        context.OriginClient->IOHandler()->ReadLinesUntil(context.Headers, "", true);
+        TIOHandler& origin = *context.OriginClient->IOHandler();
+        origin.ReadLinesUntil(context.Headers, "", true);
+        // A line read that timed out ends the list like the empty line would.
+        if (origin.LastReadTimedOut()) {
+            throw EReadTimeout();
+        }
         context.CurrentTransferMode = DefaultTransferMode;
         context.TransferDirection = THTTPProxyTransferDirection::tdFromOrigin;
         if (OnHTTPResponse) {

@@ -14,6 +14,9 @@ public:
     ~THTTPProxyServer() override;
 
     THTTPProxyTransferMode DefaultTransferMode = THTTPProxyTransferMode::tmFullDocument;
+    // Milliseconds a relayed request's origin may stay silent before the relay
+    // gives up and closes both sides; 0 waits without limit.
+    int OriginReadTimeout = 0;
     // Once per request, before anything is forwarded; may refuse it (Blocked).
     TOnHTTPContextEvent OnHTTPBeforeCommand;
     // Once per response, after its header block is read.

@@ -481,6 +481,20 @@ TEST_F(Proxy, OriginFaultsEndTheConnectionAfterWhatArrived) {
     EXPECT_TRUE(WaitUntil([this] { return Server().LiveContextCount() == 0; }));
 }
 
+TEST_F(Proxy, OriginSilentBeyondTheReadTimeoutIsGivenUp) {
+    const std::string head = "HTTP/1.1 200 OK\r\nContent-Length: 20\r\n\r\n";
+    TScriptedOrigin silent("", TScriptedOrigin::TEnd::Hang);
+    TScriptedOrigin stopsMidBody(head + "0123", TScriptedOrigin::TEnd::Hang);
+    Server().OriginReadTimeout = 300;
+    Start();
+    const auto start = Clock::now();
+    EXPECT_EQ(Exchange(Get(silent.Port(), "/")), "");
+    EXPECT_EQ(Exchange(Get(stopsMidBody.Port(), "/")), head + "0123");
+    // Each gives up after its own silence, not after the 20 s the client waits.
+    EXPECT_LT(MillisecondsSince(start), 10000);
+    EXPECT_TRUE(WaitUntil([this] { return Server().LiveContextCount() == 0; }));
+}
+
 TEST_F(Proxy, OverlongHeaderLineContactsNobody) {
     TScriptedOrigin origin(OkHello);
     Start();
