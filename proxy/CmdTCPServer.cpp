@@ -28,6 +28,7 @@ void TCmdTCPServer::WriteLines(TContext* context, const TStringList& lines) {
 
 void TCmdTCPServer::DisconnectContext(TContext* context) {
     if (context != nullptr && context->Connection) {
+        ReleasePlace(*context);
         context->Connection->Disconnect();
     }
 }

@@ -79,7 +79,7 @@ void TCustomTCPServer::SetScheduler(std::unique_ptr<TSchedulerOfThread> schedule
 
 int TCustomTCPServer::LiveContextCount() const {
     std::lock_guard lock(contextsLock_);
-    return static_cast<int>(liveContexts_.size()) + reservedContexts_;
+    return places_;
 }
 
 void TCustomTCPServer::DoBeforeBind(TSocketHandle& AHandle) {
@@ -338,31 +338,43 @@ void TCustomTCPServer::RunContext(TYarnOfThread& yarn, std::unique_ptr<TServerCo
 
 bool TCustomTCPServer::ReserveContext() {
     std::lock_guard lock(contextsLock_);
-    if (MaxConnections > 0 &&
-        static_cast<int>(liveContexts_.size()) + reservedContexts_ >= MaxConnections) {
+    if (MaxConnections > 0 && places_ >= MaxConnections) {
         return false;
     }
-    ++reservedContexts_;
+    ++places_;
     return true;
 }
 
 void TCustomTCPServer::CancelReservation() {
     std::lock_guard lock(contextsLock_);
-    --reservedContexts_;
+    --places_;
 }
 
 void TCustomTCPServer::AddContext(TContext& context) {
     std::lock_guard lock(contextsLock_);
-    --reservedContexts_;
     liveContexts_.push_back(&context);
+    context.holdsPlace_ = true;
     if (endingConnections_) {
         HandleContextEnd(context);
+    }
+}
+
+void TCustomTCPServer::ReleasePlace(TContext& AContext) {
+    std::lock_guard lock(contextsLock_);
+    GivePlaceBack(AContext);
+}
+
+void TCustomTCPServer::GivePlaceBack(TContext& context) {
+    if (context.holdsPlace_) {
+        context.holdsPlace_ = false;
+        --places_;
     }
 }
 
 void TCustomTCPServer::RemoveContext(TContext& context) {
     std::lock_guard lock(contextsLock_);
     std::erase(liveContexts_, &context);
+    GivePlaceBack(context);
 }
 
 TTCPServer::~TTCPServer() {

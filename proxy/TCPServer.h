@@ -30,6 +30,12 @@ public:
     // it outlives the connection (and the members of derived contexts).
     TSocketGroup Sockets;
     std::unique_ptr<TTCPConnection> Connection;
+
+private:
+    friend class TCustomTCPServer;
+    // Whether the connection still takes one of the server's MaxConnections
+    // places; guarded by the server's lock of its contexts.
+    bool holdsPlace_ = false;
 };
 
 // The context a server creates for each connection.
@@ -130,6 +136,10 @@ protected:
     // Ends a live connection from the deactivating thread: shuts its sockets
     // down, so that its own thread's blocked read or write fails.
     virtual void HandleContextEnd(TContext& AContext);
+    // Called by a connection's own thread just before it closes the connection:
+    // the place is free from then on, so that a client reconnecting as soon as
+    // it sees the close is not turned away while the thread is still ending.
+    void ReleasePlace(TContext& AContext);
     virtual void ActivateServer();
     virtual void DeactivateServer();
 
@@ -142,12 +152,15 @@ private:
     void ListenOnce(TListenerThread& listener);
     std::unique_ptr<TIOHandler> Accept(TListenerThread& listener);
     void RunContext(TYarnOfThread& yarn, std::unique_ptr<TServerContext> context);
-    // Counts an accepted connection against MaxConnections before its thread
-    // starts, so that a burst of connections cannot overshoot the limit.
+    // Takes one of the MaxConnections places for an accepted connection before
+    // its thread starts, so that a burst of connections cannot overshoot the
+    // limit; false when none is free.
     bool ReserveContext();
     void CancelReservation();
-    // Turns the connection's reservation into a live context.
+    // The context takes over its connection's reserved place.
     void AddContext(TContext& context);
+    // With the lock of the contexts held.
+    void GivePlaceBack(TContext& context);
     void RemoveContext(TContext& context);
 
     bool active_ = false;
@@ -157,7 +170,8 @@ private:
     std::vector<std::unique_ptr<TListenerThread>> listeners_;
     mutable std::mutex contextsLock_;
     std::vector<TContext*> liveContexts_;
-    int reservedContexts_ = 0;
+    // Places taken: reserved connections and live contexts that hold one.
+    int places_ = 0;
     // Set while connections are being ended: a context that registers late is
     // ended at once.
     bool endingConnections_ = false;

@@ -337,6 +337,23 @@ TEST_F(Proxy, EventsSeeTheRequestAndARefusalSendsNothing) {
                                         "CONNECT 127.0.0.1:" + port + "  x:1", "GET other:80 / "}));
 }
 
+TEST_F(Proxy, ClientReconnectingTheMomentItIsClosedFindsItsPlaceFree) {
+    Server().MaxConnections = 1;
+    Server().OnHTTPBeforeCommand = [](THTTPProxyServerContext& AContext) {
+        AContext.Blocked = true;
+    };
+    Start();
+    // The client sees its connection close while the proxy's thread is still
+    // ending it; the place must already be free for the next connection.
+    int refused = 0;
+    for (int i = 0; i < 300; ++i) {
+        if (!Exchange(Get(FreePort(), "/")).empty()) {
+            ++refused;
+        }
+    }
+    EXPECT_EQ(refused, 0);
+}
+
 TEST_F(Proxy, FullDocumentModeOffersBodiesToTheHandlers) {
     Server().DefaultTransferMode = THTTPProxyTransferMode::tmFullDocument;
     Server().OnHTTPResponse = [](THTTPProxyServerContext& AContext) {
