@@ -190,9 +190,14 @@ class Orvalis:
 
     # Input.
     def xid(self):
-        out = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid",
-                              str(self.app.get_process_id()), "--name", "^Orvalis"],
-                             capture_output=True, text=True).stdout.split()
+        return self._visible_window(self.app.get_process_id())
+
+    @staticmethod
+    def _visible_window(pid):
+        """The X window of the program's main window, or None when none is shown."""
+        out = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid", str(pid),
+                              "--name", "^Orvalis"],
+                             capture_output=True, text=True, check=False).stdout.split()
         return int(out[0]) if out else None
 
     def key(self, *keys):
@@ -266,10 +271,9 @@ class Orvalis:
                 self._send_close(window)
 
     def _shown_window(self):
-        out = subprocess.run(["xdotool", "search", "--onlyvisible", "--pid",
-                              str(self.process.pid), "--name", "^Orvalis"],
-                             capture_output=True, text=True, check=False).stdout.split()
-        return int(out[0]) if out else None
+        # Asked of the process itself: the accessibility bus needs the main
+        # loop, which a program that does not end may no longer run.
+        return self._visible_window(self.process.pid)
 
     def wait_exit(self, timeout, quiet=False):
         """The exit status, or None when the program has not ended in time;
