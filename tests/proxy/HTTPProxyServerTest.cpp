@@ -161,18 +161,6 @@ private:
 };
 
 // `count` bytes, or fewer when the peer stops sending for long.
-std::string ReceiveExactly(int fd, size_t count) {
-    std::string got;
-    while (got.size() < count) {
-        std::string piece = ReceiveSome(fd, count - got.size(), 20000);
-        if (piece.empty()) {
-            break;
-        }
-        got += piece;
-    }
-    return got;
-}
-
 const std::string OkHello = "HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello";
 
 TEST(ProxyNumbers, PortsAndLengths) {

@@ -116,6 +116,18 @@ std::string ReceiveSome(int fd, size_t count, int timeoutMs) {
     return bytes;
 }
 
+std::string ReceiveExactly(int fd, size_t count) {
+    std::string got;
+    while (got.size() < count) {
+        std::string piece = ReceiveSome(fd, count - got.size(), 20000);
+        if (piece.empty()) {
+            break;
+        }
+        got += piece;
+    }
+    return got;
+}
+
 bool PeerClosed(int fd, int timeoutMs) {
     if (!WaitReadable(fd, timeoutMs)) {
         return false;

@@ -40,6 +40,8 @@ void SendAll(int fd, std::string_view bytes);
 std::string ReceiveAll(int fd, int timeoutMs = 10000);
 // Up to `count` bytes, waiting at most timeoutMs for the first.
 std::string ReceiveSome(int fd, size_t count, int timeoutMs = 10000);
+// `count` bytes, or fewer when the peer closes or stays silent for 20 s.
+std::string ReceiveExactly(int fd, size_t count);
 // True when the peer closed without sending anything more within the time.
 bool PeerClosed(int fd, int timeoutMs = 10000);
 void CloseRaw(int fd);
