@@ -49,6 +49,26 @@ void TBuffer::Write(std::string_view bytes) {
     size_ += count;
 }
 
+char* TBuffer::Reserve(int count) {
+    if (static_cast<int64_t>(INT_MAX) - count < size_) {
+        throw ETooMuchDataInBuffer();
+    }
+    if (size_ == 0) {
+        head_ = 0;
+    } else if (head_ > 0) {
+        std::memmove(bytes_.data(), bytes_.data() + head_, size_);
+        head_ = 0;
+    }
+    if (Capacity() - size_ < count) {
+        bytes_.resize(static_cast<size_t>(size_) + count);
+    }
+    return bytes_.data() + size_;
+}
+
+void TBuffer::Commit(int count) {
+    size_ += count;
+}
+
 void TBuffer::Remove(int count) {
     if (count >= size_) {
         Clear();

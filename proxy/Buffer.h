@@ -30,6 +30,10 @@ public:
     std::string_view View() const { return {bytes_.data() + head_, static_cast<size_t>(size_)}; }
 
     void Write(std::string_view bytes);
+    // Room for `count` bytes behind the unread ones, for a receive straight
+    // into the buffer; Commit then adds the bytes that arrived there.
+    char* Reserve(int count);
+    void Commit(int count);
     void Remove(int count);
     void Clear();
     // Takes `count` bytes (-1: all) from the head; raises ENotEnoughDataInBuffer

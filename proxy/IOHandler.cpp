@@ -134,15 +134,11 @@ int TIOHandler::ReadFromSource(bool raiseIfDisconnected, int timeoutMs, bool rai
             if (!SourceIsAvailable()) {
                 throw EClosedSocket();
             }
-            // One scratch area per thread, so that a read neither allocates
-            // nor clears a fresh one.
-            thread_local std::string chunk;
+            // Straight into the input buffer: no copy, and no scratch area
+            // that a thread keeps while its connection is at rest.
             const int wanted = std::max(RecvBufferSize, 1);
-            if (chunk.size() < static_cast<size_t>(wanted)) {
-                chunk.resize(static_cast<size_t>(wanted));
-            }
-            count = ReadDataFromSource(chunk.data(), wanted);
-            inputStore_.Write(std::string_view(chunk.data(), static_cast<size_t>(count)));
+            count = ReadDataFromSource(inputStore_.Reserve(wanted), wanted);
+            inputStore_.Commit(count);
         } else if (raiseIfDisconnected) {
             throw ENotConnected();
         }

@@ -50,8 +50,12 @@ public:
     // 0: no limit.
     int MaxThreads = 0;
     // Threads kept waiting for a connection, and for how long each waits.
-    int MaxIdleThreads = 64;
-    std::chrono::milliseconds IdleTimeout{30000};
+    // A page opens its connections in bursts of a few dozen: 16 waiting
+    // threads serve the most of a burst that arrives at once (the engine asks
+    // for at most six per host), and ten seconds spans the gaps between the
+    // bursts of one page, after which a quiet firewall gives its stacks back.
+    int MaxIdleThreads = 16;
+    std::chrono::milliseconds IdleTimeout{10000};
 
     // Raises ESchedulerMaxThreadsExceeded when more than MaxThreads yarns live.
     TYarnOfThread& ObtainYarn();
