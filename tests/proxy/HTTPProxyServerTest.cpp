@@ -263,8 +263,10 @@ TEST_F(Proxy, ChunkedRequestBodyKeepsItsFramingUpToItsEnd) {
         const std::string head = "POST http://127.0.0.1:" + std::to_string(origin.Port()) +
                                  "/form HTTP/1.1\r\nHost: h\r\n" + c.headers + "\r\n";
         EXPECT_EQ(Exchange(head + c.body), OkHello) << c.headers;
-        EXPECT_EQ(origin.Request(),
-                  "POST /form HTTP/1.0\r\nHost: h\r\n" + c.headers + "\r\n" + c.forwarded)
+        // Chunks are HTTP/1.1 framing: the request leaves under that version,
+        // asking the origin to close after its response.
+        EXPECT_EQ(origin.Request(), "POST /form HTTP/1.1\r\nHost: h\r\n" + c.headers +
+                                        "Connection: close\r\n\r\n" + c.forwarded)
             << c.headers;
     }
 }
@@ -276,7 +278,7 @@ TEST_F(Proxy, MalformedChunkEndsTheRelayAfterTheHead) {
         const std::string head = "POST http://127.0.0.1:" + std::to_string(origin.Port()) +
                                  "/form HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: chunked\r\n\r\n";
         EXPECT_EQ(Exchange(head + body), "") << body;
-        EXPECT_EQ(origin.Request().substr(0, 19), "POST /form HTTP/1.0") << body;
+        EXPECT_EQ(origin.Request().substr(0, 19), "POST /form HTTP/1.1") << body;
         EXPECT_EQ(origin.Request().find("0\r\n\r\n"), std::string::npos) << body;
     }
 }
