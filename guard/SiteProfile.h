@@ -25,9 +25,14 @@ inline constexpr std::string_view AppCaption = "Orvalis v0.11b";
 inline constexpr std::string_view ReleaseDate = "2009.02.15";
 inline constexpr std::string_view ContactAddress = "orvalis@example.org";
 inline constexpr std::string_view HomeUrl = "http://www.velmora.co.kr";
-inline constexpr std::string_view StreamFragment = ":9575/_music128?";
-inline constexpr std::string_view VideoKeyFragment = ".mp4?key=";
-inline constexpr std::string_view FlashFragment = ".swf";
+// Music stream: a Host ending in the port, a document beginning with the path.
+inline constexpr std::string_view StreamPort = ":9575";
+inline constexpr std::string_view StreamDocument = "/_music128?";
+// Flash video: a path ending in the extension whose query begins with the key,
+// asked for by a movie (a Referer whose path ends in the Flash extension).
+inline constexpr std::string_view VideoPathEnd = ".mp4";
+inline constexpr std::string_view VideoQueryStart = "key=";
+inline constexpr std::string_view FlashPathEnd = ".swf";
 inline constexpr TAddressRange AddressRangeA{"198", "18", 228, 245};
 inline constexpr TAddressRange AddressRangeB{"198", "19", 253, 255};
 inline constexpr std::string_view SiteFragment = "velmora.co";

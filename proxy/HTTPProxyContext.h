@@ -5,6 +5,7 @@
 #include "proxy/TCPClient.h"
 #include "proxy/TCPServer.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -28,6 +29,9 @@ public:
     THeaderList Headers;
     // Method word as the command handler names it ("GET", "POST", "HEAD", "CONNECT").
     std::string Command;
+    // The request target as the browser wrote it: an absolute URL, or
+    // host:port in a tunnel.
+    std::string Target;
     // Path and query of the target as rebuilt from the parsed URL; empty in a tunnel.
     std::string Document;
     // Exists only while a command runs; created and freed by its handler.
@@ -36,6 +40,10 @@ public:
     THTTPProxyTransferDirection TransferDirection = THTTPProxyTransferDirection::tdFromBrowser;
     // Set by an OnHTTPBeforeCommand handler to refuse the request.
     bool Blocked = false;
+    // When the browser's whole request head must have arrived.
+    std::chrono::steady_clock::time_point HeadDeadline;
+    // Bytes of the request head read so far (the request line).
+    size_t HeadBytes = 0;
 };
 
 using TOnHTTPContextEvent = std::function<void(THTTPProxyServerContext& AContext)>;

@@ -7,14 +7,19 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
+#include <climits>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 
 namespace orvalis::proxy {
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 constexpr uint16_t HTTPDefaultPort = 80;
 constexpr uint16_t TunnelDefaultPort = 443;
@@ -44,6 +49,42 @@ THTTPProxyServerContext& ProxyContext(const TCommand& command) {
         throw ENotConnected();
     }
     return *context;
+}
+
+// Milliseconds left until `deadline`, never negative; -1 for no deadline.
+int MsUntil(Clock::time_point deadline) {
+    if (deadline == Clock::time_point::max()) {
+        return -1;
+    }
+    const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
+    return static_cast<int>(std::clamp<int64_t>(left.count(), 0, INT32_MAX));
+}
+
+// Header lines up to the empty line, `used` bytes of the head being read
+// already. Past HeadLimit, or when a line does not come in time (by `deadline`,
+// else the handler's own read time-out), it raises and nothing is relayed.
+void ReadHead(TIOHandler& in, THeaderList& lines, size_t used, Clock::time_point deadline) {
+    for (;;) {
+        if (used >= HeadLimit) {
+            throw EReadLnMaxLineLengthExceeded();
+        }
+        size_t room = HeadLimit - used;
+        if (in.MaxLineLength > 0) {
+            room = std::min(room, static_cast<size_t>(in.MaxLineLength));
+        }
+        std::string line = in.ReadLine("\n", MsUntil(deadline), static_cast<int>(room));
+        if (in.LastReadTimedOut()) {
+            throw EReadTimeout();
+        }
+        if (line.empty()) {
+            return;
+        }
+        used += line.size() + 2;
+        if (line.starts_with("..")) {
+            line.erase(0, 1);
+        }
+        lines.Add(std::move(line));
+    }
 }
 
 void SwitchNagleOff(TTCPConnection& connection) {
@@ -223,7 +264,12 @@ void RunTunnel(TTunnelDirection& up, TTunnelDirection& down) {
             }
             return wanted;
         };
-        pollfd sides[2] = {{up.From, events(up, down), 0}, {down.From, events(down, up), 0}};
+        // A side nothing is wanted of is left out: its hang-up or error would
+        // otherwise wake every wait at once while its peer is not reading.
+        auto side = [](int handle, short wanted) {
+            return pollfd{wanted != 0 ? handle : -1, wanted, 0};
+        };
+        pollfd sides[2] = {side(up.From, events(up, down)), side(down.From, events(down, up))};
         if (::poll(sides, 2, TunnelWaitMs) <= 0) {
             continue;
         }
@@ -315,11 +361,45 @@ void THTTPProxyServer::SetUpCommandHandlers() {
     Greeting().Clear();
 }
 
+void THTTPProxyServer::ContextCreated(TContext& AContext) {
+    auto* context = dynamic_cast<THTTPProxyServerContext*>(&AContext);
+    if (context == nullptr) {
+        return;
+    }
+    context->HeadDeadline = RequestHeadTimeout > 0
+                                ? Clock::now() + std::chrono::milliseconds(RequestHeadTimeout)
+                                : Clock::time_point::max();
+    // A browser that takes no byte for this long fails the send under way.
+    if (BrowserWriteTimeout > 0 && context->Connection) {
+        const timeval limit{BrowserWriteTimeout / 1000, (BrowserWriteTimeout % 1000) * 1000};
+        ::setsockopt(HandleOf(*context->Connection), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+    }
+}
+
+bool THTTPProxyServer::HandleExecute(TContext& AContext) {
+    auto* context = dynamic_cast<THTTPProxyServerContext*>(&AContext);
+    if (context == nullptr || CommandHandlers().Count() == 0) {
+        return TCmdTCPServer::HandleExecute(AContext);
+    }
+    if (!AContext.Connection || !AContext.Connection->Connected()) {
+        return false;
+    }
+    TIOHandler& browser = *AContext.Connection->IOHandler();
+    std::string line = browser.ReadLine("\n", MsUntil(context->HeadDeadline));
+    if (browser.LastReadTimedOut()) {
+        return false;
+    }
+    context->HeadBytes = line.size() + 2;
+    ExecuteCommandLine(&AContext, std::move(line));
+    return AContext.Connection && AContext.Connection->Connected();
+}
+
 void THTTPProxyServer::ReadRequestHead(THTTPProxyServerContext& AContext,
                                        const std::string& command) {
     AContext.Command = command;
     AContext.Headers.Clear();
-    AContext.Connection->IOHandler()->ReadLinesUntil(AContext.Headers, "", true);
+    ReadHead(*AContext.Connection->IOHandler(), AContext.Headers, AContext.HeadBytes,
+             AContext.HeadDeadline);
     AContext.OriginClient = std::make_unique<TTCPClient>();
 }
 
@@ -356,7 +436,8 @@ void THTTPProxyServer::RelayRequest(TCommand& ASender) {
     ASender.AutoReply = false;
     THTTPProxyServerContext& context = ProxyContext(ASender);
     ReadRequestHead(context, ASender.CommandHandler.Command);
-    const TURI target(ASender.Params[0]);
+    context.Target = ASender.Params[0];
+    const TURI target(context.Target);
     context.OriginClient->SetHost(target.Host);
     context.OriginClient->SetPort(TargetPort(target.Port, HTTPDefaultPort));
     context.Document = target.GetPathAndParams();
@@ -367,12 +448,7 @@ void THTTPProxyServer::RelayRequest(TCommand& ASender) {
         ConnectOrigin(context);
         TransferMessage(context, *context.Connection, *context.OriginClient);
         context.Headers.Clear();
-        TIOHandler& origin = *context.OriginClient->IOHandler();
-        origin.ReadLinesUntil(context.Headers, "", true);
-        // A line read that timed out ends the list like the empty line would.
-        if (origin.LastReadTimedOut()) {
-            throw EReadTimeout();
-        }
+        ReadHead(*context.OriginClient->IOHandler(), context.Headers, 0, Clock::time_point::max());
         context.CurrentTransferMode = DefaultTransferMode;
         context.TransferDirection = THTTPProxyTransferDirection::tdFromOrigin;
         if (OnHTTPResponse) {
@@ -403,11 +479,18 @@ void THTTPProxyServer::TransferMessage(THTTPProxyServerContext& AContext, TTCPCo
     // it, leave in one send.
     out.BeginBufferedWrite();
     try {
+        // A body in chunks goes out under HTTP/1.1, the version whose framing
+        // it is, and asks the origin to close after its response, which the
+        // relay reads until the close like any other.
         if (fromBrowser) {
-            out.WriteLine(AContext.Command + " " + AContext.Document + " HTTP/1.0");
+            out.WriteLine(AContext.Command + " " + AContext.Document +
+                          (chunked ? " HTTP/1.1" : " HTTP/1.0"));
         }
         for (const std::string& line : AContext.Headers.Lines()) {
             out.WriteLine(line);
+        }
+        if (chunked) {
+            out.WriteLine("Connection: close");
         }
         out.WriteLine();
         int64_t due = hasBody ? size : 0;
@@ -451,7 +534,8 @@ void THTTPProxyServer::OpenTunnel(TCommand& ASender) {
     ASender.AutoReply = false;
     THTTPProxyServerContext& context = ProxyContext(ASender);
     ReadRequestHead(context, "CONNECT");
-    const std::string& target = ASender.Params[0];
+    context.Target = ASender.Params[0];
+    const std::string& target = context.Target;
     const size_t colon = target.find(':');
     context.OriginClient->SetHost(target.substr(0, colon));
     context.OriginClient->SetPort(colon == std::string::npos

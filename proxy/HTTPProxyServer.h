@@ -17,6 +17,12 @@ public:
     // Milliseconds a relayed request's origin may stay silent before the relay
     // gives up and closes both sides; 0 waits without limit.
     int OriginReadTimeout = 0;
+    // Milliseconds from accept within which the browser's whole request head
+    // must arrive; an idle or trickling connection then gives its place back.
+    int RequestHeadTimeout = 30000;
+    // Milliseconds a browser may take no byte of a response before it is
+    // dropped. Tunnels have no such limit.
+    int BrowserWriteTimeout = 120000;
     // Once per request, before anything is forwarded; may refuse it (Blocked).
     TOnHTTPContextEvent OnHTTPBeforeCommand;
     // Once per response, after its header block is read.
@@ -26,6 +32,10 @@ public:
 
 protected:
     void SetUpCommandHandlers() override;
+    void ContextCreated(TContext& AContext) override;
+    // Reads the request line within the head's deadline; false ends the
+    // connection when it does not come in time.
+    bool HandleExecute(TContext& AContext) override;
 
     void RelayRequest(TCommand& ASender);
     void OpenTunnel(TCommand& ASender);
@@ -41,6 +51,10 @@ private:
     bool FireBeforeCommand(THTTPProxyServerContext& AContext);
     void ConnectOrigin(THTTPProxyServerContext& AContext);
 };
+
+// The most bytes of a head, request line and header lines or status line and
+// header lines, that the relay reads; past it both connections close.
+constexpr size_t HeadLimit = 64 * 1024;
 
 // The target port of a request: `fallback` when the text is empty or not a
 // number. A number outside 0..65535 raises EInvalidPortRange rather than

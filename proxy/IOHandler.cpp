@@ -1,7 +1,9 @@
 #include "proxy/IOHandler.h"
 
 #include "proxy/HeaderList.h"
+#include "proxy/HostAddress.h"
 #include "proxy/NetExceptions.h"
+#include "proxy/Resolver.h"
 #include "proxy/Stream.h"
 
 #include <algorithm>
@@ -12,6 +14,7 @@
 #include <mutex>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <strings.h>
 #include <sys/socket.h>
 #include <thread>
 
@@ -486,7 +489,7 @@ void TIOHandlerSocket::ConnectClient() {
     if (!UseNagle) {
         binding_->SetSockOpt(IPPROTO_TCP, TCP_NODELAY, 1);
     }
-    binding_->SetPeer(TStack::ResolveHost(Host, IPVersion), Port, IPVersion);
+    binding_->SetPeer(PeerAddress(), Port, IPVersion);
     if (ConnectTimeout == 0) {
         binding_->Connect();
     } else {
@@ -494,6 +497,26 @@ void TIOHandlerSocket::ConnectClient() {
     }
     binding_->UpdateBindingLocal();
     binding_->UpdateBindingPeer();
+}
+
+std::string TIOHandlerSocket::PeerAddress() const {
+    if (IPVersion == TIPVersion::IPv6) {
+        return TStack::ResolveHost(Host, IPVersion);
+    }
+    if (Host.size() == 9 && strcasecmp(Host.c_str(), "localhost") == 0) {
+        return "127.0.0.1";
+    }
+    const TContactHost contact = ContactHost(Host);
+    switch (contact.Kind) {
+    case TContactHost::TKind::Address:
+        return contact.Text;
+    case TContactHost::TKind::Name:
+        return ResolveName(contact.Text, IPVersion, SocketGroup);
+    case TContactHost::TKind::Refused:
+        break;
+    }
+    // Refused like a name that does not exist.
+    TStack::RaiseSocketError(11001);
 }
 
 void TIOHandlerSocket::ConnectWithTimeout() {

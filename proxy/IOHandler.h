@@ -156,6 +156,10 @@ protected:
 
 private:
     void ConnectClient();
+    // The address to contact for Host: an IPv4 host of four decimal numbers
+    // as written, a name through the resolver (given up when SocketGroup is
+    // shut down); raises for a host that is neither.
+    std::string PeerAddress() const;
     void ConnectWithTimeout();
 
     std::unique_ptr<TSocketHandle> binding_;

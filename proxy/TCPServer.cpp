@@ -3,7 +3,10 @@
 #include "proxy/NetExceptions.h"
 
 #include <algorithm>
+#include <cerrno>
+#include <chrono>
 #include <sys/socket.h>
+#include <thread>
 
 namespace orvalis::proxy {
 
@@ -12,6 +15,7 @@ namespace {
 // The listener's wait for a connection is cut into slices so that a stop is
 // seen even when nothing wakes it.
 constexpr int ListenSliceMs = 250;
+constexpr std::chrono::milliseconds AcceptBackOff{100};
 
 } // namespace
 
@@ -246,8 +250,17 @@ std::unique_ptr<TIOHandler> TCustomTCPServer::Accept(TListenerThread& listener) 
     while (!listener.Stopped()) {
         // A failed accept (the peer gave up, or the socket was shut down) just
         // goes back to waiting.
-        if (listening.Readable(ListenSliceMs) && handler->Binding()->Accept(listening.Handle())) {
+        if (!listening.Readable(ListenSliceMs)) {
+            continue;
+        }
+        errno = 0;
+        if (handler->Binding()->Accept(listening.Handle())) {
             return handler;
+        }
+        // Out of descriptors the waiting connection stays queued and the
+        // listener readable: pause instead of failing again at once.
+        if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+            std::this_thread::sleep_for(AcceptBackOff);
         }
     }
     return nullptr;

@@ -23,6 +23,7 @@ protected:
                  const std::string& referer = "", const char* command = "GET") {
         THTTPProxyServerContext context;
         context.Command = command;
+        context.Target = context.Command == "CONNECT" ? host : "http://" + host + document;
         context.Document = document;
         if (!host.empty()) {
             context.Headers.Add("Host: " + host);
@@ -85,8 +86,8 @@ TEST_F(RequestFilterTest, AddressBlocksAtAndBeyondTheirBounds) {
     EXPECT_FALSE(Allowed("198.018.230.1"));
     EXPECT_FALSE(Allowed("0198.18.230.1"));
     EXPECT_TRUE(Allowed("198.18.230.1:8080"));
-    // Judged by the last four pieces.
-    EXPECT_TRUE(Allowed("x.198.18.230.1"));
+    // A name ending in numbers is no address of the block.
+    EXPECT_FALSE(Allowed("x.198.18.230.1"));
     EXPECT_FALSE(Allowed("198.18.x.1"));
     EXPECT_FALSE(Allowed("18.230.1"));
 }
@@ -133,7 +134,6 @@ TEST_F(RequestFilterTest, RefusalIsLoggedWithReceivedCaseStatusAndCount) {
 TEST_F(RequestFilterTest, MissingHostIsJudgedByDocumentAlone) {
     EXPECT_FALSE(Allowed("", "/a/b.html"));
     EXPECT_NE(Log().find("] 차단됨: http:///a/b.html"), std::string::npos);
-    EXPECT_TRUE(Allowed("", ":9575/_music128?x"));
     EXPECT_TRUE(Allowed("", "/x.mp4?key=2", "http://h/a.swf"));
 }
 
@@ -147,6 +147,7 @@ TEST_F(RequestFilterTest, UnlistedRulesMatchNothingUntilPublished) {
     guard::TSiteRules empty;
     TRequestFilter early(empty, location, display);
     THTTPProxyServerContext context;
+    context.Target = "http://www.velmora.com/";
     context.Headers.Add("Host: www.velmora.com");
     early.FirewallHTTPBeforeCommand(context);
     EXPECT_TRUE(context.Blocked);
@@ -160,6 +161,9 @@ protected:
                            uint16_t targetPort, const char* command = "GET") {
         THTTPProxyServerContext context;
         context.Command = command;
+        context.Target = context.Command == "CONNECT"
+                             ? targetHost + ':' + std::to_string(targetPort)
+                             : "http://" + targetHost + ':' + std::to_string(targetPort) + '/';
         context.Headers.Add("Host: " + hostHeader);
         context.OriginClient = std::make_unique<proxy::TTCPClient>();
         context.OriginClient->SetHost(targetHost);

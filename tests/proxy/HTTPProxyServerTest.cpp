@@ -8,8 +8,11 @@
 #include <cctype>
 #include <gtest/gtest.h>
 #include <mutex>
+#include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <thread>
+#include <unistd.h>
 
 using namespace orvalis::proxy;
 using namespace orvalis::proxy::testing;
@@ -251,8 +254,10 @@ TEST_F(Proxy, ChunkedRequestBodyKeepsItsFramingUpToItsEnd) {
         const std::string head = "POST http://127.0.0.1:" + std::to_string(origin.Port()) +
                                  "/form HTTP/1.1\r\nHost: h\r\n" + c.headers + "\r\n";
         EXPECT_EQ(Exchange(head + c.body), OkHello) << c.headers;
-        EXPECT_EQ(origin.Request(),
-                  "POST /form HTTP/1.0\r\nHost: h\r\n" + c.headers + "\r\n" + c.forwarded)
+        // Chunks are HTTP/1.1 framing: the request leaves under that version,
+        // asking the origin to close after its response.
+        EXPECT_EQ(origin.Request(), "POST /form HTTP/1.1\r\nHost: h\r\n" + c.headers +
+                                        "Connection: close\r\n\r\n" + c.forwarded)
             << c.headers;
     }
 }
@@ -264,7 +269,7 @@ TEST_F(Proxy, MalformedChunkEndsTheRelayAfterTheHead) {
         const std::string head = "POST http://127.0.0.1:" + std::to_string(origin.Port()) +
                                  "/form HTTP/1.1\r\nHost: h\r\nTransfer-Encoding: chunked\r\n\r\n";
         EXPECT_EQ(Exchange(head + body), "") << body;
-        EXPECT_EQ(origin.Request().substr(0, 19), "POST /form HTTP/1.0") << body;
+        EXPECT_EQ(origin.Request().substr(0, 19), "POST /form HTTP/1.1") << body;
         EXPECT_EQ(origin.Request().find("0\r\n\r\n"), std::string::npos) << body;
     }
 }
@@ -574,6 +579,157 @@ TEST_F(Proxy, FloodOfConnectionsIsServedOrRefusedCleanly) {
     }
     EXPECT_EQ(answered, 200);
     EXPECT_TRUE(WaitUntil([this] { return Server().LiveContextCount() == 0; }, 20000));
+}
+
+// Sends `line` over and over (at most `limit` bytes) until the peer stops taking it.
+void SendUntilRefused(int fd, const std::string& line, size_t limit) {
+    try {
+        for (size_t sent = 0; sent < limit; sent += line.size()) {
+            SendAll(fd, line);
+        }
+    } catch (const std::runtime_error&) {
+        // The proxy closed the connection: what it was meant to do.
+    }
+}
+
+// A request head of `size` bytes: the request line for `port`, filler
+// header lines, the empty line.
+std::string HeadOfSize(uint16_t port, size_t size) {
+    std::string head = "GET http://127.0.0.1:" + std::to_string(port) + "/ HTTP/1.1\r\n";
+    while (head.size() + 2 < size) {
+        const size_t room = size - head.size() - 2;
+        head += room > 1000 ? "X-Fill: " + std::string(990, 'f') + "\r\n"
+                            : std::string(std::max<size_t>(room, 6) - 4, 'Y') + ":\r\n";
+    }
+    return head + "\r\n";
+}
+
+TEST_F(Proxy, HeadsAreBoundedBothWaysWithoutGrowingMemory) {
+    Start();
+    {
+        TScriptedOrigin origin(OkHello);
+        EXPECT_EQ(Exchange(HeadOfSize(origin.Port(), 60 * 1024)), OkHello);
+    }
+    const std::string filler = "X-Fill: " + std::string(1000, 'f') + "\r\n";
+    const int64_t peakBefore = PeakResidentKiB();
+    {
+        // 19 MiB of header lines from the browser: closed unanswered, nobody contacted.
+        TScriptedOrigin origin(OkHello);
+        int fd = ConnectRaw("127.0.0.1", Server().Bindings[0].Port);
+        SendUntilRefused(fd, Get(origin.Port(), "/").substr(0, 40) + "\r\n", 100);
+        SendUntilRefused(fd, filler, 19 << 20);
+        EXPECT_TRUE(PeerClosed(fd));
+        CloseRaw(fd);
+        EXPECT_FALSE(origin.Contacted());
+    }
+    {
+        // An origin whose header block never ends: the browser gets no byte.
+        TRawListener origin;
+        std::thread serve([&] {
+            int fd = origin.Accept();
+            ReceiveSome(fd, 65536);
+            SendUntilRefused(fd, "HTTP/1.1 200 OK\r\n", 100);
+            SendUntilRefused(fd, filler, 30 << 20);
+            CloseRaw(fd);
+        });
+        EXPECT_EQ(Exchange(Get(origin.Port(), "/")), "");
+        serve.join();
+    }
+    EXPECT_LT(PeakResidentKiB() - peakBefore, 8 * 1024);
+    EXPECT_TRUE(WaitUntil([this] { return Server().LiveContextCount() == 0; }));
+}
+
+TEST_F(Proxy, SlowHeadsAndBrowsersThatDoNotReadGiveTheirPlacesBack) {
+    Server().RequestHeadTimeout = 500;
+    Server().BrowserWriteTimeout = 500;
+    Start();
+    const uint16_t port = Server().Bindings[0].Port;
+    int idle = ConnectRaw("127.0.0.1", port);
+    int lineOnly = ConnectRaw("127.0.0.1", port);
+    SendAll(lineOnly, "GET http://127.0.0.1:9/ HTTP/1.1\r\nHost: 127.0.0.1\r\n");
+    // A byte every 100 ms never completes a head in time.
+    int trickle = ConnectRaw("127.0.0.1", port);
+    bool trickleClosed = false;
+    for (int i = 0; i < 100 && !trickleClosed; ++i) {
+        try {
+            SendAll(trickle, "X");
+            trickleClosed = PeerClosed(trickle, 100);
+        } catch (const std::runtime_error&) {
+            trickleClosed = true;
+        }
+    }
+    EXPECT_TRUE(trickleClosed);
+    EXPECT_TRUE(PeerClosed(idle));
+    EXPECT_TRUE(PeerClosed(lineOnly));
+    for (int fd : {idle, lineOnly, trickle}) {
+        CloseRaw(fd);
+    }
+    EXPECT_TRUE(WaitUntil([this] { return Server().LiveContextCount() == 0; }));
+    // A browser that takes no byte of a long response is dropped.
+    TScriptedOrigin origin("HTTP/1.1 200 OK\r\nContent-Length: 32000000\r\n\r\n" +
+                           std::string(32000000, 'b'));
+    int reader = ConnectRaw("127.0.0.1", port);
+    SendAll(reader, Get(origin.Port(), "/"));
+    ASSERT_TRUE(WaitUntil([&] { return origin.Contacted(); }));
+    EXPECT_TRUE(WaitUntil([this] { return Server().LiveContextCount() == 0; }, 20000));
+    CloseRaw(reader);
+}
+
+TEST_F(Proxy, NoBusyLoopWhenATunnelSideFailsOrDescriptorsRunOut) {
+    using namespace std::chrono_literals;
+    TRawListener target;
+    Start();
+    const uint16_t port = Server().Bindings[0].Port;
+    int browser = ConnectRaw("127.0.0.1", port);
+    SendAll(browser, "CONNECT 127.0.0.1:" + std::to_string(target.Port()) + " HTTP/1.1\r\n\r\n");
+    int server = target.Accept();
+    ASSERT_GE(server, 0);
+    EXPECT_EQ(ReceiveSome(browser, 71).size(), 71U);
+    // The target sends until nothing more fits, the browser reading nothing,
+    // then resets its connection.
+    const std::string chunk(65536, 'd');
+    for (int refused = 0; refused < 10;) {
+        if (send(server, chunk.data(), chunk.size(), MSG_DONTWAIT | MSG_NOSIGNAL) < 0) {
+            ++refused;
+            std::this_thread::sleep_for(50ms);
+        }
+    }
+    linger reset{1, 0};
+    setsockopt(server, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    CloseRaw(server);
+    double before = ProcessorSeconds();
+    std::this_thread::sleep_for(2s);
+    EXPECT_LT(ProcessorSeconds() - before, 0.2);
+    CloseRaw(browser);
+    EXPECT_TRUE(WaitUntil([this] { return Server().LiveContextCount() == 0; }));
+
+    // A connection waits to be accepted while every descriptor is taken.
+    rlimit original{};
+    getrlimit(RLIMIT_NOFILE, &original);
+    int client = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    rlimit tight = original;
+    tight.rlim_cur = static_cast<rlim_t>(client + 16);
+    setrlimit(RLIMIT_NOFILE, &tight);
+    std::vector<int> taken;
+    for (int fd = dup(0); fd >= 0; fd = dup(0)) {
+        taken.push_back(fd);
+    }
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(port);
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(connect(client, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+    before = ProcessorSeconds();
+    std::this_thread::sleep_for(1s);
+    EXPECT_LT(ProcessorSeconds() - before, 0.1);
+    for (int fd : taken) {
+        CloseRaw(fd);
+    }
+    setrlimit(RLIMIT_NOFILE, &original);
+    SendAll(client, "HELP\r\n");
+    EXPECT_FALSE(ReceiveSome(client, 3).empty());
+    CloseRaw(client);
+    EXPECT_TRUE(WaitUntil([this] { return Server().LiveContextCount() == 0; }));
 }
 
 } // namespace

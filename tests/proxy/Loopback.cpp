@@ -5,9 +5,11 @@
 #include <arpa/inet.h>
 #include <cstring>
 #include <dirent.h>
+#include <fstream>
 #include <netinet/in.h>
 #include <poll.h>
 #include <stdexcept>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
@@ -172,6 +174,24 @@ int CountThreads() {
     }();
     static_cast<void>(warmedUp);
     return CountEntries("/proc/self/task");
+}
+
+int64_t PeakResidentKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line)) {
+        if (line.starts_with("VmHWM:")) {
+            return std::stoll(line.substr(6));
+        }
+    }
+    return -1;
+}
+
+double ProcessorSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
+    return seconds(usage.ru_utime) + seconds(usage.ru_stime);
 }
 
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {

@@ -50,6 +50,10 @@ uint16_t FreePort();
 
 int CountOpenDescriptors();
 int CountThreads();
+// The process's peak resident memory (VmHWM) in KiB.
+int64_t PeakResidentKiB();
+// Processor time the whole process has used, user and system, in seconds.
+double ProcessorSeconds();
 // Polls `condition` until it holds or the time runs out; returns its last value.
 bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 10000);
 int64_t MillisecondsSince(std::chrono::steady_clock::time_point start);

@@ -1,0 +1,118 @@
+#include "proxy/Resolver.h"
+
+#include "proxy/NetExceptions.h"
+#include "proxy/SocketHandle.h"
+#include "proxy/Stack.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+namespace orvalis::proxy {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// How often a waiting caller looks whether its connection is being ended.
+constexpr auto CancelCheck = 50ms;
+// A pool thread with nothing to do for this long ends.
+constexpr auto IdleLife = 2s;
+// Lookups beyond this many at once wait in the queue.
+constexpr size_t MaxPoolThreads = 8;
+
+struct TLookup {
+    std::string Name;
+    TIPVersion IPVersion;
+    std::mutex Lock;
+    std::condition_variable Done;
+    bool Finished = false;
+    std::string Address;
+    std::exception_ptr Failure;
+};
+
+class TResolverPool : public std::enable_shared_from_this<TResolverPool> {
+public:
+    void Submit(std::shared_ptr<TLookup> lookup) {
+        std::lock_guard lock(lock_);
+        queue_.push_back(std::move(lookup));
+        if (queue_.size() > idle_ && threads_ < MaxPoolThreads) {
+            ++threads_;
+            // The thread holds the pool, so a lookup still running when the
+            // process ends never finds it gone.
+            std::thread([self = shared_from_this()] { self->Run(); }).detach();
+        } else {
+            work_.notify_one();
+        }
+    }
+
+private:
+    void Run() {
+        std::unique_lock lock(lock_);
+        for (;;) {
+            ++idle_;
+            const bool hasWork = work_.wait_for(lock, IdleLife, [this] { return !queue_.empty(); });
+            --idle_;
+            if (!hasWork) {
+                --threads_;
+                return;
+            }
+            std::shared_ptr<TLookup> lookup = std::move(queue_.front());
+            queue_.pop_front();
+            lock.unlock();
+            Resolve(*lookup);
+            lock.lock();
+        }
+    }
+
+    static void Resolve(TLookup& lookup) {
+        std::string address;
+        std::exception_ptr failure;
+        try {
+            address = TStack::HostByName(lookup.Name, lookup.IPVersion);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        std::lock_guard lock(lookup.Lock);
+        lookup.Address = std::move(address);
+        lookup.Failure = failure;
+        lookup.Finished = true;
+        lookup.Done.notify_all();
+    }
+
+    std::mutex lock_;
+    std::condition_variable work_;
+    std::deque<std::shared_ptr<TLookup>> queue_;
+    size_t threads_ = 0;
+    size_t idle_ = 0;
+};
+
+TResolverPool& Pool() {
+    static const std::shared_ptr<TResolverPool> pool = std::make_shared<TResolverPool>();
+    return *pool;
+}
+
+} // namespace
+
+std::string ResolveName(const std::string& name, TIPVersion ipVersion, const TSocketGroup* group) {
+    auto lookup = std::make_shared<TLookup>();
+    lookup->Name = name;
+    lookup->IPVersion = ipVersion;
+    Pool().Submit(lookup);
+    std::unique_lock lock(lookup->Lock);
+    while (!lookup->Done.wait_for(lock, CancelCheck, [&lookup] { return lookup->Finished; })) {
+        if (group != nullptr && group->IsShutDown()) {
+            throw ENotConnected();
+        }
+    }
+    if (lookup->Failure) {
+        std::rethrow_exception(lookup->Failure);
+    }
+    return lookup->Address;
+}
+
+} // namespace orvalis::proxy
