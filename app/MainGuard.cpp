@@ -41,6 +41,7 @@ void TMainForm::WireBrowserEvents() {
         BrowserResize(cx, cy);
     };
     WatchMainResponses();
+    WireBrowsing();
 }
 
 // The engine requests a new page's resources as soon as the page is let

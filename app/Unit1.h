@@ -3,6 +3,7 @@
 #include "app/DisplayRefresh.h"
 #include "app/DisplayState.h"
 #include "browser/AddressCombo.h"
+#include "browser/BrowserDownloads.h"
 #include "browser/BrowserHost.h"
 #include "browser/TravelLog.h"
 #include "guard/LocationCopy.h"
@@ -99,6 +100,11 @@ private:
                                browser::TMessageResult& plResult);
     void BrowserNavigateComplete2(const browser::TBrowserDispatch& pDisp);
 
+    // Failed loads, downloads, handler failures (MainBrowsing.cpp).
+    void WireBrowsing();
+    void BrowserNavigateError(const browser::TBrowserDispatch& pDisp, const std::string& URL,
+                              bool& Cancel);
+
     // History menus (HistoryMenus.cpp).
     void BuildHistoryMenu(Gtk::MenuButton& button, THistoryDirection direction);
     void PopupMenu_BackPopup();
@@ -130,6 +136,7 @@ private:
     };
     std::vector<THistoryItem> HistoryItems;
     std::list<std::unique_ptr<Gtk::MessageDialog>> messageBoxes_;
+    std::unique_ptr<browser::TBrowserDownloads> downloads_;
 
     // Widgets; owned by their containers.
     Gtk::Box column_{Gtk::Orientation::VERTICAL};

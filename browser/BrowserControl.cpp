@@ -30,16 +30,18 @@ TBrowserControl::TBrowserControl(TBrowserControl* related)
     channel_ = std::make_shared<TFrameChannel>(
         contentManager_.get(), dispatch_,
         TFrameChannel::THandlers{[this](const TBrowserDispatch& disp, const std::string& url) {
-                                     if (OnNavigateComplete2) {
+                                     Guarded([&] {
                                          std::string u = url;
-                                         OnNavigateComplete2(*this, disp, u);
-                                     }
+                                         if (OnNavigateComplete2)
+                                             OnNavigateComplete2(*this, disp, u);
+                                     });
                                  },
                                  [this](const TBrowserDispatch& disp, const std::string& url) {
-                                     if (OnDocumentComplete) {
+                                     Guarded([&] {
                                          std::string u = url;
-                                         OnDocumentComplete(*this, disp, u);
-                                     }
+                                         if (OnDocumentComplete)
+                                             OnDocumentComplete(*this, disp, u);
+                                     });
                                  },
                                  [this](const std::string& url) { return frameDispatchFor(url); }});
 
@@ -61,6 +63,8 @@ TBrowserControl::~TBrowserControl() {
     g_signal_handlers_disconnect_by_data(view_.get(), this);
     g_signal_handlers_disconnect_by_data(webkit_web_view_get_back_forward_list(view_.get()), this);
     g_signal_handlers_disconnect_by_data(webkit_web_view_get_window_properties(view_.get()), this);
+    g_signal_handlers_disconnect_by_data(contentManager_.get(), this);
+    uriCheck_.disconnect();
     channel_.reset();
 }
 
@@ -68,7 +72,12 @@ void TBrowserControl::Navigate(const std::string& URL) {
     if (hostStarted_.size() > 16)
         hostStarted_.clear();
     hostStarted_.insert(NormalizedUri(URL));
-    readyState_ = READYSTATE_LOADING;
+    // A script address or a fragment of the page shown loads nothing.
+    const bool loads = g_ascii_strncasecmp(URL.c_str(), "javascript:", 11) != 0 &&
+                       !(URL.find('#') != std::string::npos &&
+                         UriWithoutFragment(NormalizedUri(URL)) == UriWithoutFragment(location_));
+    if (loads)
+        readyState_ = READYSTATE_LOADING;
     webkit_web_view_load_uri(view_.get(), URL.c_str());
 }
 

@@ -14,47 +14,59 @@ TBrowserControl& Self(gpointer data) {
 } // namespace
 
 // The signal trampolines, a friend of the control so that they reach its
-// private handlers.
+// private handlers. Each runs its handler guarded: an exception ends at the
+// signal, reported, and the engine gets the default answer.
 struct TBrowserSignals {
     static gboolean DecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
                                  WebKitPolicyDecisionType type, gpointer self) {
-        switch (type) {
-        case WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION:
-            return Self(self).decideNavigation(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
-        case WEBKIT_POLICY_DECISION_TYPE_RESPONSE:
-            return Self(self).decideResponse(WEBKIT_RESPONSE_POLICY_DECISION(decision));
-        default:
-            return FALSE; // new windows go through "create"
-        }
+        return Self(self).Guarded([&]() -> gboolean {
+            switch (type) {
+            case WEBKIT_POLICY_DECISION_TYPE_NAVIGATION_ACTION:
+                return Self(self).decideNavigation(WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+            case WEBKIT_POLICY_DECISION_TYPE_RESPONSE:
+                return Self(self).decideResponse(WEBKIT_RESPONSE_POLICY_DECISION(decision));
+            default:
+                return FALSE; // new windows go through "create"
+            }
+        });
     }
     static void LoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self) {
-        Self(self).loadChanged(event);
+        Self(self).Guarded([&] { Self(self).loadChanged(event); });
     }
     static gboolean LoadFailed(WebKitWebView*, WebKitLoadEvent, const char* uri, GError* error,
                                gpointer self) {
-        return Self(self).loadFailed(uri, error);
+        return Self(self).Guarded([&]() -> gboolean { return Self(self).loadFailed(uri, error); });
     }
     static void MouseTargetChanged(WebKitWebView*, WebKitHitTestResult* hit, guint, gpointer self) {
         const char* link = webkit_hit_test_result_context_is_link(hit)
                                ? webkit_hit_test_result_get_link_uri(hit)
                                : nullptr;
-        Self(self).setStatusText(link ? link : "");
+        Self(self).Guarded([&] { Self(self).setStatusText(link ? link : ""); });
     }
-    static void TitleChanged(GObject*, GParamSpec*, gpointer self) { Self(self).titleChanged(); }
+    static void TitleChanged(GObject*, GParamSpec*, gpointer self) {
+        Self(self).Guarded([&] { Self(self).titleChanged(); });
+    }
     static void HistoryChanged(WebKitBackForwardList*, WebKitBackForwardListItem*, gpointer,
                                gpointer self) {
-        Self(self).historyChanged();
+        Self(self).Guarded([&] { Self(self).historyChanged(); });
     }
     static GtkWidget* Create(WebKitWebView*, WebKitNavigationAction* action, gpointer self) {
-        return Self(self).CreateNewWindow(action);
+        return Self(self).Guarded([&] { return Self(self).CreateNewWindow(action); });
     }
     static gboolean ScriptDialog(WebKitWebView*, WebKitScriptDialog* dialog, gpointer self) {
-        return Self(self).ShowScriptDialog(dialog);
+        return Self(self).Guarded(
+            [&]() -> gboolean { return Self(self).ShowScriptDialog(dialog); });
     }
     static void GeometryChanged(WebKitWindowProperties* properties, GParamSpec*, gpointer self) {
         GdkRectangle geometry{};
         webkit_window_properties_get_geometry(properties, &geometry);
-        Self(self).GeometryRequested(geometry.width, geometry.height);
+        Self(self).Guarded([&] { Self(self).GeometryRequested(geometry.width, geometry.height); });
+    }
+    static void WebProcessTerminated(WebKitWebView*, WebKitWebProcessTerminationReason reason,
+                                     gpointer self) {
+        // The host ends its process itself only when it is going away.
+        if (reason != WEBKIT_WEB_PROCESS_TERMINATED_BY_API)
+            Self(self).Guarded([&] { Self(self).webProcessTerminated(); });
     }
 };
 
@@ -68,10 +80,12 @@ void TBrowserControl::connectEvents() {
     g_signal_connect(view, "notify::title", G_CALLBACK(S::TitleChanged), this);
     g_signal_connect(view, "create", G_CALLBACK(S::Create), this);
     g_signal_connect(view, "script-dialog", G_CALLBACK(S::ScriptDialog), this);
+    g_signal_connect(view, "web-process-terminated", G_CALLBACK(S::WebProcessTerminated), this);
     g_signal_connect(webkit_web_view_get_back_forward_list(view), "changed",
                      G_CALLBACK(S::HistoryChanged), this);
     g_signal_connect(webkit_web_view_get_window_properties(view), "notify::geometry",
                      G_CALLBACK(S::GeometryChanged), this);
+    watchTopActions();
 }
 
 void TBrowserControl::setStatusText(const std::string& text) {

@@ -13,6 +13,7 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <type_traits>
 #include <webkit/webkit.h>
 
 namespace orvalis::browser {
@@ -77,6 +78,13 @@ using TNewWindow2Event =
 using TNavigateComplete2Event =
     std::function<void(TBrowserControl& ASender, const TBrowserDispatch& pDisp, std::string& URL)>;
 using TDocumentCompleteEvent = TNavigateComplete2Event;
+// A top-level load failed; Cancel keeps the page that was shown, otherwise
+// the host shows its own error page for URL.
+using TNavigateErrorEvent =
+    std::function<void(TBrowserControl& ASender, const TBrowserDispatch& pDisp, std::string& URL,
+                       std::string& Frame, int32_t& StatusCode, bool& Cancel)>;
+// A handler let an exception escape; What is its message.
+using THandlerErrorEvent = std::function<void(TBrowserControl& ASender, const std::string& What)>;
 
 using TEvaluateNewWindowEvent = std::function<void(
     TCustomBrowserHost& Sender, const std::string& pszUrl, const std::string& pszName,
@@ -120,6 +128,23 @@ public:
     TNewWindow2Event OnNewWindow2;
     TNavigateComplete2Event OnNavigateComplete2;
     TDocumentCompleteEvent OnDocumentComplete;
+    TNavigateErrorEvent OnNavigateError;
+    THandlerErrorEvent OnHandlerError;
+
+    // Runs f as a handler at the engine's signal boundary: an exception that
+    // escapes it is reported to OnHandlerError instead of unwinding through
+    // GLib, and the signal gets a default answer.
+    template <class F> auto Guarded(F&& f) noexcept -> decltype(f()) {
+        try {
+            return f();
+        } catch (const std::exception& e) {
+            reportHandlerError(e.what());
+        } catch (...) {
+            reportHandlerError("unknown exception");
+        }
+        if constexpr (!std::is_void_v<decltype(f())>)
+            return {};
+    }
 
 protected:
     // related: the browser whose pop-up this browser receives, if any.
@@ -141,6 +166,20 @@ private:
     void loadChanged(WebKitLoadEvent event);
     bool loadFailed(const char* uri, GError* error);
     TBrowserDispatch frameDispatchFor(const std::string& url);
+    void rememberFrame(const std::string& uri, const TBrowserDispatch& disp, bool beforeResponse);
+    void reportHandlerError(const std::string& what) noexcept;
+    // Links and forms of the top level (BrowserTopActions.cpp).
+    void watchTopActions();
+    void topActionReported(const std::string& kind, const std::string& url);
+    bool isReportedTopAction(WebKitNavigationAction* action, const std::string& uri);
+    void uriChanged();
+    void sameDocumentNavigated();
+    // Failed loads and a dead web process (BrowserErrors.cpp).
+    bool navigateError(const std::string& uri, GError* error);
+    void webProcessTerminated();
+    void showHostPage(const std::string& title, const std::string& text, const std::string& button,
+                      const std::string& uri);
+    void forgetFrames();
     // Status text, title, command state, geometry (BrowserEvents.cpp).
     void connectEvents();
     void setStatusText(const std::string& text);
@@ -159,6 +198,10 @@ private:
     std::string topAnnouncedUri_;       // the top-level load in flight had its event
     bool topCommitted_ = false;         // the top-level load in flight has committed
     bool topRefused_ = false;           // the top-level load in flight was cancelled
+    bool provisional_ = false;          // a top-level load started and has not committed
+    std::string topActionKind_;         // "link" or "form" the top level just reported
+    std::string topActionUri_;
+    sigc::connection uriCheck_;
     std::multiset<std::string> framesAnnounced_;
     std::map<std::string, TBrowserDispatch> frameDispatches_; // announced, by URL
     std::string statusText_;

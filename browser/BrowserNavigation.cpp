@@ -3,7 +3,8 @@
 //
 // The engine gives no main-frame flag when a navigation is decided, so:
 // - a navigation this host started, and a back/forward or reload whose
-//   address is the top level's, is top-level and decided at once;
+//   address is the top level's, is top-level and decided at once; so is a
+//   link or form that the top-level document reported (BrowserTopActions.cpp);
 // - other back/forward and reload navigations belong to frames;
 // - any other navigation is held while the page is asked whether one of its
 //   frame elements is loading that address: if so it is a frame's, decided at
@@ -32,6 +33,8 @@ constexpr const char* kFrameScan = R"JS((function (url) {
   };
   return scan(document);
 }))JS";
+
+constexpr size_t kFrameEntries = 64;
 
 struct THeldDecision {
     TBrowserControl* Self;
@@ -70,6 +73,20 @@ TBrowserDispatch TBrowserControl::frameDispatchFor(const std::string& url) {
     return disp;
 }
 
+void TBrowserControl::rememberFrame(const std::string& uri, const TBrowserDispatch& disp,
+                                    bool beforeResponse) {
+    // Frames whose documents never start (refused by the filter, stopped)
+    // leave their entries until the top level changes: a page that keeps
+    // rotating frames must not grow them without end.
+    if (framesAnnounced_.size() >= kFrameEntries)
+        framesAnnounced_.clear();
+    if (frameDispatches_.size() >= kFrameEntries)
+        frameDispatches_.clear();
+    if (beforeResponse)
+        framesAnnounced_.insert(uri);
+    frameDispatches_.insert_or_assign(uri, disp);
+}
+
 bool TBrowserControl::decideNavigation(WebKitNavigationPolicyDecision* decision) {
     WebKitNavigationAction* action =
         webkit_navigation_policy_decision_get_navigation_action(decision);
@@ -94,8 +111,7 @@ bool TBrowserControl::decideNavigation(WebKitNavigationPolicyDecision* decision)
         if (fireBeforeNavigate(disp, uri)) {
             webkit_policy_decision_ignore(WEBKIT_POLICY_DECISION(decision));
         } else {
-            framesAnnounced_.insert(uri);
-            frameDispatches_.insert_or_assign(uri, disp);
+            rememberFrame(uri, disp, true);
             webkit_policy_decision_use(WEBKIT_POLICY_DECISION(decision));
         }
         return true;
@@ -118,6 +134,8 @@ bool TBrowserControl::decideNavigation(WebKitNavigationPolicyDecision* decision)
     default:
         if (!OnBeforeNavigate2)
             return false;
+        if (isReportedTopAction(action, uri))
+            return decideTopLevel();
         classifyByFrames(WEBKIT_POLICY_DECISION(decision), uri);
         return true;
     }
@@ -148,14 +166,15 @@ void TBrowserControl::classifyByFrames(WebKitPolicyDecision* decision, const std
                 webkit_policy_decision_use(decision); // decided at its response
                 return;
             }
-            TBrowserDispatch disp = TBrowserDispatch::Create();
-            if (self.fireBeforeNavigate(disp, held->Uri)) {
-                webkit_policy_decision_ignore(decision);
-                return;
-            }
-            self.framesAnnounced_.insert(held->Uri);
-            self.frameDispatches_.insert_or_assign(held->Uri, disp);
-            webkit_policy_decision_use(decision);
+            self.Guarded([&] {
+                TBrowserDispatch disp = TBrowserDispatch::Create();
+                if (self.fireBeforeNavigate(disp, held->Uri)) {
+                    webkit_policy_decision_ignore(decision);
+                    return;
+                }
+                self.rememberFrame(held->Uri, disp, true);
+                webkit_policy_decision_use(decision);
+            });
         },
         held.release());
 }
@@ -181,7 +200,7 @@ bool TBrowserControl::decideResponse(WebKitResponsePolicyDecision* decision) {
     // (a link inside a frame, a frame's script): announced now.
     TBrowserDispatch disp = TBrowserDispatch::Create();
     if (!fireBeforeNavigate(disp, uri)) {
-        frameDispatches_.insert_or_assign(uri, disp);
+        rememberFrame(uri, disp, false);
         return false;
     }
     webkit_policy_decision_ignore(WEBKIT_POLICY_DECISION(decision));
@@ -192,6 +211,7 @@ void TBrowserControl::loadChanged(WebKitLoadEvent event) {
     switch (event) {
     case WEBKIT_LOAD_STARTED: {
         readyState_ = READYSTATE_LOADING;
+        provisional_ = true;
         topCommitted_ = false;
         topRefused_ = false;
         const char* uri = webkit_web_view_get_uri(view_.get());
@@ -206,13 +226,12 @@ void TBrowserControl::loadChanged(WebKitLoadEvent event) {
     }
     case WEBKIT_LOAD_COMMITTED: {
         readyState_ = READYSTATE_INTERACTIVE;
+        provisional_ = false;
         topCommitted_ = true;
         topAnnouncedUri_.clear();
         const char* uri = webkit_web_view_get_uri(view_.get());
         location_ = uri ? uri : "";
-        channel_->ForgetDocuments();
-        framesAnnounced_.clear();
-        frameDispatches_.clear();
+        forgetFrames();
         if (OnNavigateComplete2) {
             std::string url = location_;
             OnNavigateComplete2(*this, dispatch_, url);
@@ -223,6 +242,7 @@ void TBrowserControl::loadChanged(WebKitLoadEvent event) {
     }
     case WEBKIT_LOAD_FINISHED: {
         readyState_ = READYSTATE_COMPLETE;
+        provisional_ = false;
         topAnnouncedUri_.clear();
         setStatusText("");
         if (topCommitted_ && OnDocumentComplete) {
@@ -234,22 +254,6 @@ void TBrowserControl::loadChanged(WebKitLoadEvent event) {
         break;
     }
     }
-}
-
-bool TBrowserControl::loadFailed(const char* uri, GError* error) {
-    if (topRefused_ && g_error_matches(error, WEBKIT_POLICY_ERROR,
-                                       WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE))
-        return true; // cancelled by OnBeforeNavigate2: the old page stays
-    // A request that the proxy closed unanswered was refused by its filter
-    // before the navigation could be announced: announce it now, and keep the
-    // old page instead of showing an error page.
-    const std::string failed = uri ? uri : "";
-    if (g_error_matches(error, G_IO_ERROR, G_IO_ERROR_PARTIAL_INPUT) &&
-        failed != topAnnouncedUri_ && !topCommitted_) {
-        fireBeforeNavigate(dispatch_, failed);
-        return true;
-    }
-    return false;
 }
 
 } // namespace orvalis::browser

@@ -46,6 +46,12 @@ constexpr const char* kFrameScript = R"JS((() => {
   const complete = () => post({kind: 'complete', url: location.href}).then(serve, () => {});
   if (document.readyState === 'complete') complete();
   else window.addEventListener('load', complete, {once: true});
+  window.addEventListener('pagehide', () => post({kind: 'gone'}).catch(() => {}));
+  window.addEventListener('pageshow', (e) => {
+    if (!e.persisted) return;
+    post({kind: 'start', url: location.href}).catch(() => {});
+    complete();
+  });
 })();)JS";
 
 std::string Property(JSCValue* object, const char* name) {
@@ -137,7 +143,10 @@ bool TFrameChannel::handleMessage(JSCValue* message, WebKitScriptMessageReply* r
                                                              : TBrowserDispatch::Create();
         if (top)
             forget([](const TDocument& doc) { return doc.Top; });
-        documents_.insert_or_assign(token, TDocument(disp, top));
+        else
+            forgetOldestFrames();
+        auto& doc = documents_.insert_or_assign(token, TDocument(disp, top)).first->second;
+        doc.Seq = nextSeq_++;
         if (!top && handlers_.FrameStarted)
             handlers_.FrameStarted(disp, url);
         return true;
@@ -146,6 +155,15 @@ bool TFrameChannel::handleMessage(JSCValue* message, WebKitScriptMessageReply* r
     if (it == documents_.end()) {
         // A document of a page that the top level has already left.
         Answer(reply, context, "null");
+        return true;
+    }
+    if (kind == "gone") {
+        // The document was left; a page shown again from the back/forward
+        // cache starts anew.
+        Answer(reply, context, "null");
+        TDocument gone = std::move(it->second);
+        documents_.erase(it);
+        Settle(gone);
         return true;
     }
     TDocument& doc = it->second;
@@ -195,13 +213,39 @@ void TFrameChannel::forget(const std::function<bool(const TDocument&)>& which) {
         }
     }
     // Answered after the map is settled: an answer may send a new request.
-    for (TDocument& doc : gone) {
-        if (doc.Reply)
-            Answer(doc.Reply.get(), doc.Context.get(), "null");
-        for (TPending& p : doc.Queue)
-            if (p.Answer)
-                p.Answer(nullptr);
+    for (TDocument& doc : gone)
+        Settle(doc);
+}
+
+void TFrameChannel::Settle(TDocument& doc) {
+    if (doc.Reply)
+        Answer(doc.Reply.get(), doc.Context.get(), "null");
+    for (TPending& p : doc.Queue)
+        if (p.Answer)
+            p.Answer(nullptr);
+}
+
+void TFrameChannel::forgetOldestFrames() {
+    // Frames that never said they were left (a process that went, a frame
+    // removed before its document ended) are dropped oldest first.
+    size_t frames = 0;
+    auto oldest = documents_.end();
+    for (auto it = documents_.begin(); it != documents_.end(); ++it) {
+        if (it->second.Top)
+            continue;
+        ++frames;
+        if (oldest == documents_.end() || it->second.Seq < oldest->second.Seq)
+            oldest = it;
     }
+    if (frames < kFrameDocuments)
+        return;
+    TDocument gone = std::move(oldest->second);
+    documents_.erase(oldest);
+    Settle(gone);
+}
+
+size_t TFrameChannel::DocumentCount() const {
+    return documents_.size();
 }
 
 TFrameChannel::TDocument* TFrameChannel::find(const TBrowserDispatch& disp) {

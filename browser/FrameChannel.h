@@ -41,6 +41,9 @@ public:
     // The top level committed a new page: every document known so far is gone.
     void ForgetDocuments();
     bool HasDocument(const TBrowserDispatch& disp) const;
+    // Documents known: the top level's and at most kFrameDocuments frames'.
+    size_t DocumentCount() const;
+    static constexpr size_t kFrameDocuments = 64;
     // Sends {"op": op, ...fields} to the document; answer gets the result.
     void Request(const TBrowserDispatch& disp, const std::string& op, const std::string& code,
                  TAnswer answer);
@@ -59,6 +62,7 @@ private:
         GRef<JSCContext> Context;
         std::deque<TPending> Queue;
         bool Busy = false; // a request was sent and its result is awaited
+        uint64_t Seq = 0;  // order of arrival
     };
 
     static gboolean onMessage(WebKitUserContentManager*, JSCValue* message,
@@ -68,6 +72,9 @@ private:
     const TDocument* find(const TBrowserDispatch& disp) const;
     void pump(TDocument& doc);
     void forget(const std::function<bool(const TDocument&)>& which);
+    void forgetOldestFrames();
+    // Answers what the document still waits for, with nothing.
+    static void Settle(TDocument& doc);
 
     WebKitUserContentManager* manager_;
     TBrowserDispatch top_;

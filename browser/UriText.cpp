@@ -25,4 +25,19 @@ std::string NormalizedUri(const std::string& uri) {
     return text ? text : uri;
 }
 
+std::string UriWithoutFragment(const std::string& uri, bool withQuery) {
+    return uri.substr(0, uri.find_first_of(withQuery ? "#" : "?#"));
+}
+
+bool SameOrigin(const std::string& a, const std::string& b) {
+    auto origin = [](const std::string& uri) -> std::string {
+        const size_t scheme = uri.find("://");
+        if (scheme == std::string::npos)
+            return {};
+        return NormalizedUri(uri.substr(0, uri.find_first_of("/?#", scheme + 3)));
+    };
+    const std::string left = origin(a);
+    return !left.empty() && left == origin(b);
+}
+
 } // namespace orvalis::browser

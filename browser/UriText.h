@@ -9,4 +9,11 @@ namespace orvalis::browser {
 // the scheme's default port dropped. Text that is no URI comes back as is.
 std::string NormalizedUri(const std::string& uri);
 
+// The address without its fragment ("#...") and, with withQuery false,
+// without its query ("?...") either.
+std::string UriWithoutFragment(const std::string& uri, bool withQuery = true);
+// Whether both addresses have the same scheme, host and port: a document can
+// only move to such an address without loading (history.pushState).
+bool SameOrigin(const std::string& a, const std::string& b);
+
 } // namespace orvalis::browser

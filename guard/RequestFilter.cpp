@@ -167,9 +167,47 @@ void TRequestFilter::Block(proxy::THTTPProxyServerContext& AContext,
     if (AContext.Command == "CONNECT" && !SplitHostPort(shown).HasPort && AContext.OriginClient) {
         shown += ':' + std::to_string(AContext.OriginClient->Port());
     }
+    {
+        std::lock_guard lock(refusedMutex_);
+        if (refused_.size() == RefusalsKept) {
+            refused_.pop_front();
+        }
+        refused_.push_back(LowerAscii(host) + AContext.Document);
+    }
     display_.WriteLog(std::string(BlockedLogPrefix) + shown + AContext.Document, true);
     display_.Status(BlockedStatus, app::TStatusColor::Highlight);
     display_.CountBlock();
+}
+
+bool TRequestFilter::RecentlyRefused(const std::string& url) const {
+    // A relayed request is kept as host and document ("www.example.com/a?b"),
+    // a refused tunnel as its host and port alone ("www.example.com:443").
+    std::string rest;
+    bool secure = false;
+    if (std::string lower = LowerAscii(url.substr(0, 8)); lower.rfind("http://", 0) == 0) {
+        rest = url.substr(7);
+    } else if (lower.rfind("https://", 0) == 0) {
+        rest = url.substr(8);
+        secure = true;
+    } else {
+        return false;
+    }
+    rest = rest.substr(0, rest.find('#'));
+    size_t hostEnd = rest.find_first_of("/?");
+    std::string host = LowerAscii(rest.substr(0, hostEnd));
+    std::string document = hostEnd == std::string::npos ? "/" : rest.substr(hostEnd);
+    if (!document.empty() && document.front() == '?') {
+        document.insert(0, "/");
+    }
+    const std::string wanted =
+        secure ? (host.find(':') == std::string::npos ? host + ":443" : host) : host + document;
+    std::lock_guard lock(refusedMutex_);
+    for (const std::string& entry : refused_) {
+        if (entry == wanted) {
+            return true;
+        }
+    }
+    return false;
 }
 
 } // namespace orvalis::guard

@@ -5,6 +5,9 @@
 #include "guard/SiteProfile.h"
 #include "proxy/HTTPProxyContext.h"
 
+#include <deque>
+#include <mutex>
+
 namespace orvalis::guard {
 
 // Decides, for every request the firewall is about to pass on, whether it
@@ -18,6 +21,12 @@ public:
 
     void FirewallHTTPBeforeCommand(proxy::THTTPProxyServerContext& AContext) const;
 
+    // Whether the filter refused a request for this address (an http or
+    // https URL; the fragment is ignored) among its last RefusalsKept
+    // refusals. Tells a page the firewall kept out from one that failed.
+    bool RecentlyRefused(const std::string& url) const;
+    static constexpr size_t RefusalsKept = 32;
+
 private:
     bool Allows(const proxy::THTTPProxyServerContext& AContext, const std::string& host) const;
     void Block(proxy::THTTPProxyServerContext& AContext, const std::string& host) const;
@@ -25,6 +34,8 @@ private:
     const TSiteRules& rules_;
     const TLocationCopy& location_;
     app::TDisplayState& display_;
+    mutable std::mutex refusedMutex_;
+    mutable std::deque<std::string> refused_; // host (lower case) and document, oldest first
 };
 
 // True when the Host header value names the host and port that the relay or

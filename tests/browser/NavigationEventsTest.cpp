@@ -95,16 +95,38 @@ TEST_F(NavigationEventsTest, CancelledTopLevelNavigationLeavesPageTitleAndHistor
     }));
 }
 
-TEST_F(NavigationEventsTest, PageNavigationThatTheProxyRefusesIsAnnouncedAndKeepsThePage) {
+TEST_F(NavigationEventsTest, FailedLoadIsReportedAndEitherKeepsThePageOrShowsTheErrorPage) {
     Load("/a.html");
-    Record();
     const std::string refused = site_->Url("/refused.html");
+    std::vector<std::string> failed;
+    bool keep = true;
+    browser_->OnNavigateError = [&](TBrowserControl&, const TBrowserDispatch& pDisp,
+                                    std::string& URL, std::string&, int32_t&, bool& Cancel) {
+        EXPECT_TRUE(pDisp == browser_->BrowserDispatch());
+        failed.push_back(URL);
+        Cancel = keep;
+    };
+    // The relay closes the request unanswered, as the firewall refuses.
     RunScript("location.href = '/refused.html'");
-    ASSERT_TRUE(WaitFor([&] { return Count("before:top:" + refused) == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return failed.size() == 1; }));
     Settle(std::chrono::milliseconds(500));
-    EXPECT_EQ(Count("navigated:top:" + refused), 0);
+    EXPECT_EQ(failed[0], refused);
     EXPECT_EQ(browser_->LocationURL(), site_->Url("/a.html"));
     EXPECT_STREQ(webkit_web_view_get_title(browser_->WebView()), "A"); // no error page
+    EXPECT_EQ(browser_->ReadyState(), READYSTATE_COMPLETE);
+
+    // Not kept: the host's page stands under the failed address, and its
+    // button asks for that address again.
+    keep = false;
+    browser_->Navigate(refused);
+    ASSERT_TRUE(WaitFor([&] {
+        const char* t = webkit_web_view_get_title(browser_->WebView());
+        return t && std::string(t) == "페이지를 열 수 없습니다" &&
+               browser_->ReadyState() == READYSTATE_COMPLETE;
+    }));
+    EXPECT_EQ(browser_->LocationURL(), refused);
+    RunScript("document.querySelector('button').click()");
+    EXPECT_TRUE(WaitFor([&] { return failed.size() == 3; }));
 }
 
 TEST_F(NavigationEventsTest, CancelledFrameNavigationIsNeverRequested) {

@@ -146,6 +146,29 @@ def foreign_page():
     return page("Foreign site", "<p>This page must never reach the browser.</p>")
 
 
+# Everyday browsing: a page with a fragment link and a file to download.
+# (down.velmora.com resolves to an address where nothing listens until a test
+# starts a second site there.)
+SAMPLE_FILE = bytes(range(256)) * 640
+
+
+def browsing_route(host, bare):
+    if host != "www.velmora.com":
+        return None
+    if bare == "/browsing.html":
+        filler = "".join(f"<p>{i}번째 문단</p>" for i in range(1, 60))
+        return "text/html", page("벨모라 - 둘러보기", f"""
+<section><h2>둘러보기</h2>
+  <a id="to-part" href="#part">아래로</a>
+  <a id="sample" href="/files/velmora-sample.bin">예제 파일 내려받기</a>
+</section>
+<section>{filler}</section>
+<section id="part"><h2>아래쪽</h2><p>여기까지 왔습니다.</p></section>""").encode()
+    if bare == "/files/velmora-sample.bin":
+        return "application/octet-stream", SAMPLE_FILE
+    return None
+
+
 class Handler(BaseHTTPRequestHandler):
     server_version = "VelmoraTestSite/1.0"
     protocol_version = "HTTP/1.0"
@@ -175,6 +198,9 @@ class Handler(BaseHTTPRequestHandler):
             return "image/svg+xml", svg(host, colour).encode()
         if bare.endswith(".js"):
             return "application/javascript", b"document.title += ' (foreign script ran)';"
+        browsing = browsing_route(host, bare)
+        if browsing:
+            return browsing
         if host in ("www.velmora.co.kr", "velmora.co.kr") and bare == "/":
             return "text/html", home_page(query, self.plain_home).encode()
         if host == "www.velmora.com" and bare in ("/main", "/main2"):

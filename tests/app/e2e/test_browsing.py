@@ -1,0 +1,151 @@
+"""End-to-end tests of everyday browsing: a refused link, a failed load, a
+fragment link, a download and a dead web process, with the real program
+under Xvfb against the test site. Run by CTest inside a private namespace:
+    run-script test_browsing.py PROGRAM
+With E2E_SCREENSHOTS set to a folder, the screens the README shows are saved
+there.
+"""
+import os
+import re
+import subprocess
+import sys
+import tempfile
+import time
+
+import harness
+import test_app
+from harness import Orvalis, TestSite, wait_for
+from test_app import CAPTION, HOME, REFUSED_NAVIGATION, STAMP, ProgramTest
+
+BROWSING = "http://www.velmora.com/browsing.html"
+DOWN = "http://down.velmora.com/"
+
+
+class Browsing(ProgramTest):
+    """One program run, its tests in their order."""
+
+    plain_home = True
+
+    @classmethod
+    def setUpClass(cls):
+        # The Downloads folder the program proposes is one of the test's own.
+        cls.workdir = tempfile.mkdtemp(prefix="orvalis-e2e-")
+        cls.config = harness.temp_config()
+        cls.downloads = os.path.join(cls.workdir, "downloads")
+        os.makedirs(cls.downloads)
+        with open(os.path.join(cls.config, "user-dirs.dirs"), "w") as f:
+            f.write(f'XDG_DOWNLOAD_DIR="{cls.downloads}"\n')
+        cls.site = TestSite(cls.workdir, cls.plain_home)
+        cls.addClassCleanup(cls.site.stop)
+        cls.app = Orvalis(test_app.PROGRAM, cls.config)
+        cls.addClassCleanup(lambda: cls.app.kill())
+
+    def shoot(self, name):
+        folder = os.environ.get("E2E_SCREENSHOTS")
+        if folder:
+            time.sleep(0.5)
+            subprocess.run(["import", "-window", str(self.app.xid() or "root"),
+                            os.path.join(folder, name)], check=False)
+
+    def press_in_page(self, role, name):
+        node = wait_for(lambda: self.app.page_node(role, name), what=f"the page's {name!r}")
+        self.app.press(node)
+
+    def test_1_offsite_link_adds_exactly_the_guard_line(self):
+        self.wait_title("벨모라 - 홈")
+        time.sleep(1)
+        before = self.app.log_lines()
+        count = self.app.status_panels()[2]
+        self.press_in_page("link", "다른 사이트로 가기")
+        wait_for(lambda: len(self.app.log_lines()) > len(before), what="a new log line")
+        time.sleep(1.5)
+        added = self.app.log_lines()[len(before):]
+        self.assertEqual(len(added), 1, added)
+        self.assertRegex(added[0], "^" + STAMP + re.escape(REFUSED_NAVIGATION) + "$")
+        self.assertEqual(self.app.status_panels()[2], count)
+        self.assertEqual(self.app.title(), f"{CAPTION} - 벨모라 - 홈")
+        self.assertFalse([l for l in self.site.lines() if "www.foreign.example" in l])
+        self.shoot("refused-link.png")
+        self.assertEqual(self.app.address_text(), HOME)
+
+    def test_2_fragment_link_moves_the_address_bar(self):
+        self.go(BROWSING)
+        self.wait_title("벨모라 - 둘러보기")
+        self.press_in_page("link", "아래로")
+        wait_for(lambda: self.app.address_text() == BROWSING + "#part",
+                 what="the fragment in the address bar", timeout=15)
+
+    def test_3_download_asks_saves_and_says_so(self):
+        seen = set()
+        self.press_in_page("link", "예제 파일 내려받기")
+        save = wait_for(lambda: next((n for n in harness.walk(self.app.app)
+                                      if n.getRoleName() == "push button" and n.name == "저장"),
+                                     None), what="the save dialog")
+        self.shoot("download-dialog.png")
+        self.app.press(save)
+        saved = os.path.join(self.downloads, "velmora-sample.bin")
+
+        def done():
+            seen.add(self.app.status_panels()[1])
+            return "내려받기 완료: velmora-sample.bin" in seen
+        wait_for(done, what="the end of the download in the status panel", interval=0.05)
+        with open(saved, "rb") as f:
+            self.assertEqual(f.read(), bytes(range(256)) * 640)
+        self.assertIn("GET www.velmora.com /files/velmora-sample.bin HTTP/1.0", self.site.lines())
+
+    def test_4_unreachable_page_shows_the_error_page_and_retry_loads_it(self):
+        self.go(DOWN)
+        self.wait_title("페이지를 열 수 없습니다")
+        self.shoot("error-page.png")
+        self.assertEqual(self.app.address_text(), DOWN)
+        second = subprocess.Popen(
+            [sys.executable, os.path.join(harness.SITE, "testsite.py"), "--bind", "127.0.0.2",
+             "--port", "80", "--stream-port", "9576"],
+            stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        self.addCleanup(second.kill)
+        wait_for(lambda: self._listening("127.0.0.2"), 20, "the site coming up")
+        self.press_in_page("push button", "다시 시도")
+        self.wait_title("벨모라 /")
+
+    def test_5_killed_web_process_shows_the_message_and_reload_restores(self):
+        self.go(HOME)
+        self.wait_title("벨모라 - 홈")
+        killed = self._kill_web_processes()
+        self.assertTrue(killed)
+        self.wait_title("페이지가 멈췄습니다")
+        self.shoot("crash-message.png")
+        self.press_in_page("push button", "다시 불러오기")
+        self.wait_title("벨모라 - 홈")
+        self.assertEqual(self.app.address_text(), HOME)
+
+    @staticmethod
+    def _listening(address):
+        import socket
+        try:
+            socket.create_connection((address, 80), 0.2).close()
+            return True
+        except OSError:
+            return False
+
+    def _kill_web_processes(self):
+        """Kills the program's web processes, as a crash would end them."""
+        killed = []
+        for entry in os.listdir("/proc"):
+            if not entry.isdigit():
+                continue
+            try:
+                with open(f"/proc/{entry}/stat") as f:
+                    stat = f.read()
+            except OSError:
+                continue
+            name = stat[stat.index("(") + 1:stat.rindex(")")]
+            parent = int(stat[stat.rindex(")") + 2:].split()[1])
+            if parent == self.app.process.pid and name.startswith("WebKitWebProces"):
+                os.kill(int(entry), 9)
+                killed.append(int(entry))
+        return killed
+
+
+if __name__ == "__main__":
+    sys.argv[0] = __file__
+    test_app.main()
