@@ -41,6 +41,7 @@ void TMainForm::WireBrowserEvents() {
         BrowserResize(cx, cy);
     };
     WatchMainResponses();
+    WatchUncommittedLoads();
 }
 
 // The engine requests a new page's resources as soon as the page is let
@@ -59,6 +60,7 @@ void TMainForm::WatchMainResponses() {
                         webkit_response_policy_decision_get_request(response);
                     static_cast<TMainForm*>(self)->locationCopy_.Set(
                         webkit_uri_request_get_uri(request));
+                    static_cast<TMainForm*>(self)->responseUncommitted_ = true;
                 }
             }
             return FALSE;
@@ -135,6 +137,7 @@ void TMainForm::BrowserNavigateComplete2(const browser::TBrowserDispatch& pDisp)
     locationCopy_.Set(location);
     AddressBar.SetText(location);
     AddressBar.queue_draw();
+    MainLoadCommitted();
 }
 
 } // namespace orvalis::app
