@@ -8,23 +8,44 @@ namespace {
 
 constexpr size_t MaxHistoryItems = 15;
 
+// Menu labels take "_" as a mnemonic marker: a doubled one shows itself.
+std::string MenuLabel(const std::string& title) {
+    std::string label;
+    for (char c : title) {
+        label += c;
+        if (c == '_') {
+            label += '_';
+        }
+    }
+    return label;
+}
+
 } // namespace
 
 void TMainForm::BuildHistoryMenu(Gtk::MenuButton& button, THistoryDirection direction) {
     button.set_icon_name("pan-down-symbolic");
     button.set_has_frame(false);
     button.set_focus_on_click(false);
-    auto* popover = Gtk::make_managed<Gtk::Popover>();
-    popover->set_has_arrow(false);
-    button.set_popover(*popover);
-    button.set_create_popup_func([this, direction, popover] {
+    // A button with a popup function is always clickable by itself: the
+    // arrow follows its travel button instead (BrowserCommandStateChange).
+    button.set_sensitive(false);
+    auto menu = Gio::Menu::create();
+    button.set_menu_model(menu);
+    button.set_create_popup_func([this, direction, menu] {
         if (direction == THistoryDirection::Back) {
             PopupMenu_BackPopup();
         } else {
             PopupMenu_ForwardPopup();
         }
-        FillHistoryPopover(*popover);
+        FillHistoryMenu(*menu);
     });
+}
+
+void TMainForm::AddHistoryAction() {
+    add_action_with_parameter(
+        "history-travel", Glib::VARIANT_TYPE_INT32, [this](const Glib::VariantBase& index) {
+            PopupNavigate(Glib::VariantBase::cast_dynamic<Glib::Variant<int32_t>>(index).get());
+        });
 }
 
 void TMainForm::PopupMenu_BackPopup() {
@@ -40,36 +61,25 @@ void TMainForm::PopupMenu_ForwardPopup() {
 }
 
 void TMainForm::TravelLogEntry(const std::string& Title, const std::string& Url, bool& Cancel) {
-    // Labels show the title literally: no character is taken as a mnemonic.
-    HistoryItems.push_back({Title, Url});
+    HistoryItems.push_back({MenuLabel(Title), Url});
     if (HistoryItems.size() >= MaxHistoryItems) {
         Cancel = true;
     }
 }
 
-void TMainForm::FillHistoryPopover(Gtk::Popover& popover) {
-    auto* list = Gtk::make_managed<Gtk::Box>(Gtk::Orientation::VERTICAL);
+void TMainForm::FillHistoryMenu(Gio::Menu& menu) {
+    menu.remove_all();
     for (size_t i = 0; i < HistoryItems.size(); ++i) {
-        auto* item = Gtk::make_managed<Gtk::Button>();
-        auto* label = Gtk::make_managed<Gtk::Label>(HistoryItems[i].Caption);
-        label->set_xalign(0);
-        label->set_ellipsize(Pango::EllipsizeMode::END);
-        label->set_max_width_chars(60);
-        item->set_child(*label);
-        item->set_has_frame(false);
-        item->set_tooltip_text(HistoryItems[i].Url);
-        SetAccessibleLabel(*item, HistoryItems[i].Caption);
-        item->signal_clicked().connect([this, &popover, i] {
-            popover.popdown();
-            PopupNavigate(static_cast<int>(i));
-        });
-        list->append(*item);
+        auto item = Gio::MenuItem::create(HistoryItems[i].Caption, "");
+        item->set_action_and_target("win.history-travel",
+                                    Glib::Variant<int32_t>::create(static_cast<int32_t>(i)));
+        menu.append_item(item);
     }
-    popover.set_child(*list);
 }
 
 void TMainForm::PopupNavigate(int index) {
     const int32_t offset = HistoryDirection == THistoryDirection::Back ? -index - 1 : index + 1;
+    UserStartedLoad();
     TravelLog.TravelByOffset(offset);
 }
 

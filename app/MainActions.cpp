@@ -12,9 +12,11 @@ void TMainForm::Action_LogExecute() {
 }
 
 void TMainForm::Action_BackExecute() {
+    UserStartedLoad();
     Browser->GoBack();
 }
 void TMainForm::Action_ForwardExecute() {
+    UserStartedLoad();
     Browser->GoForward();
 }
 void TMainForm::Action_StopExecute() {
@@ -24,10 +26,13 @@ void TMainForm::Action_RefreshExecute() {
     Browser->Refresh();
 }
 void TMainForm::Action_GoHomeExecute() {
+    UserStartedLoad();
     Browser->Navigate(std::string(guard::SiteProfile::HomeUrl));
 }
+// The same as Enter in the address bar: the typed text is completed the
+// same way, and listed.
 void TMainForm::Action_NavigateExecute() {
-    Browser->Navigate(AddressBar.Text());
+    AddressBar.Go();
 }
 
 void TMainForm::Action_ClearLogExecute() {
@@ -38,8 +43,10 @@ void TMainForm::Action_ClearLogExecute() {
 void TMainForm::BrowserCommandStateChange(int32_t Command, bool Enable) {
     if (Command == 2) {
         ToolButton_Back->set_sensitive(Enable);
+        PopupMenu_Back.set_sensitive(Enable);
     } else if (Command == 1) {
         ToolButton_Forward->set_sensitive(Enable);
+        PopupMenu_Forward.set_sensitive(Enable);
     }
 }
 

@@ -42,6 +42,7 @@ void TMainForm::WireBrowserEvents() {
     };
     WatchMainResponses();
     WireBrowsing();
+    WatchUncommittedLoads();
 }
 
 // The engine requests a new page's resources as soon as the page is let
@@ -60,6 +61,7 @@ void TMainForm::WatchMainResponses() {
                         webkit_response_policy_decision_get_request(response);
                     static_cast<TMainForm*>(self)->locationCopy_.Set(
                         webkit_uri_request_get_uri(request));
+                    static_cast<TMainForm*>(self)->responseUncommitted_ = true;
                 }
             }
             return FALSE;
@@ -136,6 +138,7 @@ void TMainForm::BrowserNavigateComplete2(const browser::TBrowserDispatch& pDisp)
     locationCopy_.Set(location);
     AddressBar.SetText(location);
     AddressBar.queue_draw();
+    MainLoadCommitted();
 }
 
 } // namespace orvalis::app

@@ -26,6 +26,19 @@ void SetAccessibleLabel(Gtk::Widget& widget, std::string_view text) {
     widget.update_property(Gtk::Accessible::Property::LABEL, label);
 }
 
+// The toolkit's own tooltip text wraps to the room left between the pointer
+// and the window's edge, down to one character per line at the right end of
+// the toolbar: this one keeps its line and moves instead.
+void SetToolTip(Gtk::Widget& widget, std::string_view text) {
+    widget.set_has_tooltip(true);
+    widget.signal_query_tooltip().connect(
+        [text = std::string(text)](int, int, bool, const Glib::RefPtr<Gtk::Tooltip>& tooltip) {
+            tooltip->set_custom(*Gtk::make_managed<Gtk::Label>(text));
+            return true;
+        },
+        false);
+}
+
 void TMainForm::LoadStyle() {
     auto css = Gtk::CssProvider::create();
     css->load_from_data(Style);
@@ -78,7 +91,7 @@ Gtk::Button& TMainForm::AddToolButton(Gtk::Box& bar, const char* icon, std::stri
     image->set_pixel_size(24);
     button->set_child(*image);
     button->set_has_frame(false);
-    button->set_tooltip_text(std::string(hint));
+    SetToolTip(*button, hint);
     button->set_focus_on_click(false);
     SetAccessibleLabel(*button, hint);
     bar.append(*button);
@@ -91,7 +104,7 @@ void TMainForm::BuildToolbar(Gtk::Box& band) {
     logImage->set_pixel_size(24);
     ToolButton_Log.set_child(*logImage);
     ToolButton_Log.set_has_frame(false);
-    ToolButton_Log.set_tooltip_text("기록");
+    SetToolTip(ToolButton_Log, "기록");
     ToolButton_Log.set_focus_on_click(false);
     ToolButton_Log.set_active(true);
     SetAccessibleLabel(ToolButton_Log, "기록");

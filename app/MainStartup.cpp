@@ -27,6 +27,8 @@ TMainForm::TMainForm() {
     TravelLog.OnEntry = [this](const std::string& Title, const std::string& Url, bool& Cancel) {
         TravelLogEntry(Title, Url, Cancel);
     };
+    AddressBar.OnUrlSelected = [this](const std::string&, bool&) { UserStartedLoad(); };
+    AddHistoryAction();
     displayWake_.connect([this] { RefreshDisplay(); });
     signal_close_request().connect([this] { return FormClose(); }, false);
     FormCreate();
@@ -40,6 +42,7 @@ TMainForm::~TMainForm() {
     }
     display_.SetChangeNotifier({});
     statusTimer_.disconnect();
+    DetachBrowserEvents();
     // The memo's menu was attached by hand, so it is detached by hand.
     PopupMenu_Memo.unparent();
 }

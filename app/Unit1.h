@@ -42,6 +42,8 @@ enum class THistoryDirection { Back, Forward };
 // What assistive technology (and the end-to-end tests) read as a control's
 // name, for controls without a text of their own.
 void SetAccessibleLabel(Gtk::Widget& widget, std::string_view text);
+// A tooltip of one line, readable at every edge of the window.
+void SetToolTip(Gtk::Widget& widget, std::string_view text);
 
 // The program's one window: toolbar band, page, log panel and status bar,
 // with the firewall running inside it.
@@ -110,8 +112,16 @@ private:
     void PopupMenu_BackPopup();
     void PopupMenu_ForwardPopup();
     void TravelLogEntry(const std::string& Title, const std::string& Url, bool& Cancel);
+    void AddHistoryAction();
     void PopupNavigate(int index);
-    void FillHistoryPopover(Gtk::Popover& popover);
+    void FillHistoryMenu(Gio::Menu& menu);
+
+    // The page and the filter's location after a top-level load (PageFocus.cpp).
+    void UserStartedLoad();
+    void WatchUncommittedLoads();
+    void MainLoadCommitted();
+    void MainLoadEnded();
+    void DetachBrowserEvents();
 
     // Shared with the firewall's threads.
     TDisplayState display_;
@@ -137,6 +147,9 @@ private:
     std::vector<THistoryItem> HistoryItems;
     std::list<std::unique_ptr<Gtk::MessageDialog>> messageBoxes_;
     std::unique_ptr<browser::TBrowserDownloads> downloads_;
+    // A load the user started: asked for, then started by the engine.
+    enum class TUserLoad { None, Requested, Started } userLoad_ = TUserLoad::None;
+    bool responseUncommitted_ = false; // the filter reads a page not (yet) shown
 
     // Widgets; owned by their containers.
     Gtk::Box column_{Gtk::Orientation::VERTICAL};

@@ -14,6 +14,9 @@ constexpr int kLastSelectable = kTypedUrlsRead - 1;
 constexpr int kDropDownCount = 8;
 // How often a navigation the bar started is checked for having loaded.
 constexpr unsigned kLoadCheckMs = 100;
+// The icon of a typed text is looked up once typing pauses this long: the
+// lookup asks the file system.
+constexpr unsigned kIconPauseMs = 300;
 
 bool IsEnter(guint keyval) {
     return keyval == GDK_KEY_Return || keyval == GDK_KEY_KP_Enter || keyval == GDK_KEY_ISO_Enter;
@@ -75,15 +78,16 @@ TCustomAddressCombo::TCustomAddressCombo(TTextOnLoad textOnLoad, const std::stri
         SetDroppedDown(!dropped_);
     });
 
-    // The load: the typed addresses, then the start text.
-    items_ = LoadTypedUrls(store_);
+    // The load: the typed addresses, then the start text, from one reading.
+    const TUserRegistrySnapshot stored = store_.Snapshot();
+    items_ = LoadTypedUrls(stored);
     rebuildRows();
     std::string text = NormalizeAddressText(items_.empty() ? std::string() : items_.front());
     switch (textOnLoad) {
     case TTextOnLoad::tlIELastVisited:
         break;
     case TTextOnLoad::tlIEHomePage:
-        text = LoadStartPage(store_);
+        text = LoadStartPage(stored);
         break;
     case TTextOnLoad::tlBlank:
         text.clear();
@@ -98,6 +102,7 @@ TCustomAddressCombo::TCustomAddressCombo(TTextOnLoad textOnLoad, const std::stri
 TCustomAddressCombo::~TCustomAddressCombo() {
     navigationWait_.disconnect();
     selectAllIdle_.disconnect();
+    iconWait_.disconnect();
     linkView(nullptr);
     popover_.unparent();
 }
@@ -122,15 +127,31 @@ void TCustomAddressCombo::setTextQuietly(const std::string& text) {
     settingText_ = true;
     entry_.set_text(text);
     settingText_ = false;
-    entry_.set_icon_from_gicon(AddressIcon(text), Gtk::Entry::IconPosition::PRIMARY);
+    showIcon();
+}
+
+void TCustomAddressCombo::showIcon() {
+    iconWait_.disconnect();
+    entry_.set_icon_from_gicon(AddressIcon(Text()), Gtk::Entry::IconPosition::PRIMARY);
 }
 
 void TCustomAddressCombo::textChanged() {
-    entry_.set_icon_from_gicon(AddressIcon(Text()), Gtk::Entry::IconPosition::PRIMARY);
-    if (!settingText_) {
-        typedSinceNavigate_ = true;
-        SetDroppedDown(false);
-    }
+    if (settingText_)
+        return;
+    typedSinceNavigate_ = true;
+    SetDroppedDown(false);
+    iconWait_.disconnect();
+    iconWait_ = Glib::signal_timeout().connect(
+        [this] {
+            showIcon();
+            return false;
+        },
+        kIconPauseMs);
+}
+
+void TCustomAddressCombo::Go() {
+    SetDroppedDown(false);
+    enterWithListClosed();
 }
 
 void TCustomAddressCombo::SetDroppedDown(bool dropped) {
@@ -230,6 +251,8 @@ void TCustomAddressCombo::enterWithListOpen() {
 }
 
 void TCustomAddressCombo::stepList(int step) {
+    if (selected_ < 0 && step < 0)
+        return; // nothing chosen: nothing above it
     const int next = selected_ < 0 ? 0 : selected_ + step;
     if (step > 0 && selected_ >= kLastSelectable)
         return;

@@ -37,9 +37,9 @@ using TUpdateRegistryEvent = std::function<void(const std::string& Url, bool& Ca
 //
 // Keys in the box: with the list closed, Enter goes to the text (nothing
 // when it is empty), Down opens the list, Up does nothing. With the list
-// open, Down and Up walk the list (up to its 25th entry), putting the entry
-// into the box; Enter moves the chosen entry to the top of the list and goes
-// there; Escape or Alt with Up or Down closes the list. Typing closes it.
+// open, Down and Up walk the list (up to its 25th entry; Up does nothing
+// while no entry is chosen), putting the entry into the box; Enter moves the chosen entry to the
+// top of the list and goes there; Escape or Alt with Up or Down closes the list. Typing closes it.
 class TCustomAddressCombo : public Gtk::Box {
 public:
     ~TCustomAddressCombo() override;
@@ -47,6 +47,8 @@ public:
     std::string Text() const;
     // Shows a text (the page's address); never navigates.
     void SetText(const std::string& text);
+    // Goes to the text as Enter does (the go button).
+    void Go();
 
     TBrowserHost* LinkedBrowser() const { return linked_.get(); }
     void SetLinkedBrowser(TBrowserHost* browser);
@@ -90,6 +92,7 @@ private:
     void entryPressed(int nPress);
     void rowActivated(Gtk::ListBoxRow* row);
     void textChanged();
+    void showIcon();
     // Navigation and the list.
     void navigateTo(const std::string& text);
     void refreshAfterNavigate();
@@ -123,6 +126,7 @@ private:
     GRef<WebKitWebView> linkedView_;
     sigc::connection navigationWait_;
     sigc::connection selectAllIdle_;
+    sigc::connection iconWait_;
 };
 
 // The address bar of the program's window: no navigation when an entry is

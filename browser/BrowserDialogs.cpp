@@ -108,13 +108,32 @@ void TBrowserHost::dialogAppeared(GtkWindow* dialog) {
     if (DialogBoxes.ReplaceIcon)
         gtk_window_set_icon_name(dialog, gtk_window_get_icon_name(owner->gobj()));
     if (DialogBoxes.ReplaceCaption) {
-        std::string title = DialogBoxes.NewCaption;
-        if (title.empty()) {
+        std::string product = DialogBoxes.NewCaption;
+        if (product.empty()) {
             const char* appName = g_get_application_name();
-            title = appName ? appName : owner->get_title().raw();
+            product = appName ? appName : owner->get_title().raw();
         }
-        gtk_window_set_title(dialog, title.c_str());
+        const char* title = gtk_window_get_title(dialog);
+        const std::string caption = DialogCaption(title ? title : "", product);
+        if (!title || caption != title)
+            gtk_window_set_title(dialog, caption.c_str());
     }
+}
+
+std::string TBrowserHost::DialogCaption(const std::string& caption, const std::string& product) {
+    // An untitled dialog carries the product's name.
+    if (caption.empty())
+        return product;
+    // The engine's names that the platform's dialogs carry: the vendor's
+    // goes, the browser's becomes the product's; the rest is the dialog's own.
+    static const std::string vendor = "Microsoft ";
+    static const std::string engine = "Internet Explorer";
+    std::string result = caption;
+    if (const auto at = result.find(vendor); at != std::string::npos)
+        result.erase(at, vendor.size());
+    if (const auto at = result.find(engine); at != std::string::npos)
+        result.replace(at, engine.size(), product);
+    return result;
 }
 
 } // namespace orvalis::browser

@@ -31,7 +31,13 @@ struct TBrowserSignals {
         });
     }
     static void LoadChanged(WebKitWebView*, WebKitLoadEvent event, gpointer self) {
-        Self(self).Guarded([&] { Self(self).loadChanged(event); });
+        Self(self).Guarded([&] {
+            Self(self).loadChanged(event);
+            // A page without a title raises no title change after another such
+            // page: the caption is read again for every page.
+            if (event == WEBKIT_LOAD_COMMITTED)
+                Self(self).titleChanged();
+        });
     }
     static gboolean LoadFailed(WebKitWebView*, WebKitLoadEvent, const char* uri, GError* error,
                                gpointer self) {

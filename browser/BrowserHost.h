@@ -295,6 +295,9 @@ public:
     // "http://" when it names no scheme, as "www.example.com" or
     // "localhost:8080/").
     void NavigateToText(const std::string& Text);
+    // The title a dialog of the page gets, from its own title and the
+    // product's caption.
+    static std::string DialogCaption(const std::string& caption, const std::string& product);
 
     TBusyWaitEvent OnBusyWait;
 

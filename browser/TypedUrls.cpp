@@ -70,6 +70,10 @@ void MoveTypedUrlToTop(std::vector<std::string>& items, std::size_t index) {
 }
 
 std::vector<std::string> LoadTypedUrls(const TUserRegistry& store) {
+    return LoadTypedUrls(store.Snapshot());
+}
+
+std::vector<std::string> LoadTypedUrls(const TUserRegistrySnapshot& store) {
     std::vector<std::optional<std::string>> values;
     for (int i = 1; i <= kTypedUrlsRead; ++i)
         values.push_back(store.ReadString(kTypedUrlsKey, ValueName(i)));
@@ -81,6 +85,10 @@ bool SaveTypedUrls(TUserRegistry& store, const std::vector<std::string>& items) 
 }
 
 std::string LoadStartPage(const TUserRegistry& store) {
+    return LoadStartPage(store.Snapshot());
+}
+
+std::string LoadStartPage(const TUserRegistrySnapshot& store) {
     return store.ReadString(kMainKey, kStartPageName).value_or("");
 }
 

@@ -43,9 +43,11 @@ void AddTypedUrl(std::vector<std::string>& items, const std::string& text);
 // Moves the entry at index to the top, the others keeping their order.
 void MoveTypedUrlToTop(std::vector<std::string>& items, std::size_t index);
 
-// The list and start page in the per-user store.
+// The list and start page in the per-user store (or in one reading of it).
+std::vector<std::string> LoadTypedUrls(const TUserRegistrySnapshot& store);
 std::vector<std::string> LoadTypedUrls(const TUserRegistry& store);
 bool SaveTypedUrls(TUserRegistry& store, const std::vector<std::string>& items);
+std::string LoadStartPage(const TUserRegistrySnapshot& store);
 std::string LoadStartPage(const TUserRegistry& store);
 
 } // namespace orvalis::browser

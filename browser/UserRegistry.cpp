@@ -39,6 +39,32 @@ std::optional<std::string> TUserRegistry::ReadString(const std::string& key,
     return std::string(value);
 }
 
+std::optional<std::string> TUserRegistrySnapshot::ReadString(const std::string& key,
+                                                             const std::string& name) const {
+    const auto it = values_.find({key, name});
+    if (it == values_.end())
+        return std::nullopt;
+    return it->second;
+}
+
+TUserRegistrySnapshot TUserRegistry::Snapshot() const {
+    TUserRegistrySnapshot snapshot;
+    TKeyFile file = NewKeyFile();
+    if (!g_key_file_load_from_file(file.get(), path_.c_str(), G_KEY_FILE_NONE, nullptr))
+        return snapshot;
+    g_auto(GStrv) groups = g_key_file_get_groups(file.get(), nullptr);
+    for (char** group = groups; *group; ++group) {
+        g_auto(GStrv) names = g_key_file_get_keys(file.get(), *group, nullptr, nullptr);
+        for (char** name = names; name && *name; ++name) {
+            // A value that is not valid text reads as missing.
+            g_autofree char* value = g_key_file_get_string(file.get(), *group, *name, nullptr);
+            if (value)
+                snapshot.values_.emplace(std::make_pair(*group, *name), value);
+        }
+    }
+    return snapshot;
+}
+
 bool TUserRegistry::WriteStrings(const std::string& key,
                                  const std::vector<std::pair<std::string, std::string>>& values) {
     // Read the file again right before writing, so that values written in

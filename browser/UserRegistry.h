@@ -1,11 +1,23 @@
 #pragma once
 
+#include <map>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 namespace orvalis::browser {
+
+// The values of a store as they were when it was read: one reading of the
+// file answers any number of values.
+class TUserRegistrySnapshot {
+public:
+    std::optional<std::string> ReadString(const std::string& key, const std::string& name) const;
+
+private:
+    friend class TUserRegistry;
+    std::map<std::pair<std::string, std::string>, std::string> values_;
+};
 
 // The per-user key store: a key file with one group per key, holding text
 // values by name. Reading never fails (a missing, unreadable or damaged file
@@ -23,6 +35,7 @@ public:
 
     const std::string& Path() const { return path_; }
     std::optional<std::string> ReadString(const std::string& key, const std::string& name) const;
+    TUserRegistrySnapshot Snapshot() const;
     // Writes all values into the key at once; false when the store could not
     // be written (or could not be read back to keep its other values).
     bool WriteStrings(const std::string& key,

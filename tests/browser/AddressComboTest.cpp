@@ -156,6 +156,9 @@ TEST_F(AddressComboTest, ArrowsWalkTheListAndEnterTakesTheChosenEntryToTheTop) {
     FocusBar();
     Keys("Down", [&] { return bar_->DroppedDown(); });
     EXPECT_EQ(bar_->ItemIndex(), -1);
+    Keys("Up", [] { return true; });
+    Settle(std::chrono::milliseconds(200));
+    EXPECT_EQ(bar_->ItemIndex(), -1) << "Up with nothing chosen chose an entry";
     Keys("Down Down Down", [&] { return bar_->ItemIndex() == 2; });
     EXPECT_EQ(bar_->Text(), urls[2]);
     Keys("Up", [&] { return bar_->ItemIndex() == 1; });
@@ -252,6 +255,12 @@ TEST_F(AddressComboTest, TypedTextsWithoutSchemeOrNamingAFolderAreCompleted) {
     browser_->NavigateToText(" \t ");
     Settle(std::chrono::milliseconds(300));
     EXPECT_EQ(navigations_.size(), 2u);
+
+    // The go button completes the text as Enter does.
+    bar_->SetText(bare);
+    bar_->Go();
+    ASSERT_TRUE(WaitFor([&] { return navigations_.size() == 3; }));
+    EXPECT_EQ(navigations_[2], "http://" + bare);
 }
 
 } // namespace

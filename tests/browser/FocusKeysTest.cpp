@@ -105,8 +105,16 @@ TEST_F(FocusKeysTest, DialogsOfTheWindowGetItsIconAndTheApplicationsTitle) {
     Gtk::Window dialog;
     dialog.set_title("Some engine dialog");
     dialog.set_transient_for(*window_);
-    EXPECT_EQ(dialog.get_title(), "Orvalis v0.11b");
+    EXPECT_EQ(dialog.get_title(), "Some engine dialog");
     EXPECT_EQ(dialog.get_icon_name(), "orvalis-test-icon");
+    Gtk::Window untitled;
+    untitled.set_transient_for(*window_);
+    EXPECT_EQ(untitled.get_title(), "Orvalis v0.11b");
+    EXPECT_EQ(TBrowserHost::DialogCaption("Microsoft Internet Explorer", "Orvalis"), "Orvalis");
+    EXPECT_EQ(TBrowserHost::DialogCaption("Microsoft Internet Explorer에서 보낸 메시지", "Orvalis"),
+              "Orvalis에서 보낸 메시지");
+    EXPECT_EQ(TBrowserHost::DialogCaption("Internet Explorer - Microsoft Internet Explorer", "O"),
+              "O - Internet Explorer");
 
     Gtk::Window other; // not the page's: left alone
     other.set_title("Elsewhere");

@@ -25,6 +25,9 @@ TEST_F(NavigationEventsTest, TopLevelNavigationRaisesBeforeNavigatedCompleteInOr
     // A page without a title is known by its address.
     Load("/untitled.html");
     EXPECT_TRUE(WaitFor([&] { return titles.back() == site_->Url("/untitled.html"); }));
+    // So is the next one, after another page without a title.
+    Load("/untitled.html?again");
+    EXPECT_TRUE(WaitFor([&] { return titles.back() == site_->Url("/untitled.html?again"); }));
 }
 
 TEST_F(NavigationEventsTest, FramesHaveTheirOwnDispatchAndTheTopLevelCompletesLast) {

@@ -107,7 +107,7 @@ def home_page(query="", plain=False):
 </section>
 <section><h2>바깥 세상</h2>
   <a id="offsite" href="http://www.foreign.example/">다른 사이트로 가기</a>
-</section>{auto_script(query)}""")
+</section>{HOME_TAIL}{auto_script(query)}""")
 
 
 def portal_page(title):
@@ -223,6 +223,8 @@ class Handler(BaseHTTPRequestHandler):
 
     def respond(self, with_body):
         self.record()
+        if window_response(self):
+            return
         if self.path.split("?")[0].endswith("/stall"):
             time.sleep(3600)
         content_type, body = self.route()
@@ -243,6 +245,29 @@ class Handler(BaseHTTPRequestHandler):
         length = int(self.headers.get("Content-Length", "0") or 0)
         self.rfile.read(length)
         self.respond(True)
+
+
+# The window's own behaviour: a home page long enough to scroll, and a page
+# address answered with no content (the page shown stays).
+HOME_TAIL = """
+<section style="height: 1600px"><h2>지난 소식</h2><p>아래로 스크롤하세요.</p></section>"""
+
+AUTO_ACTIONS.update({
+    # A portal page's answer without content, then a foreign request of the
+    # page that stays shown.
+    "nocontent-then-foreign":
+        "location.href = 'http://news.velmora.com/nocontent';"
+        " setTimeout(() => { new Image().src = 'http://tracker.foreign.example/late.svg'; }, 2000);",
+})
+
+
+def window_response(handler):
+    """Answers the window's special addresses; False for any other."""
+    if handler.path.split("?")[0].endswith("/nocontent"):
+        handler.send_response(204)
+        handler.end_headers()
+        return True
+    return False
 
 
 def main():

@@ -13,6 +13,8 @@ import tempfile
 import time
 import unittest
 
+import pyatspi
+
 import harness
 from harness import Orvalis, TestSite, wait_for
 
@@ -170,20 +172,67 @@ class NavigationGuard(ProgramTest):
 class HistoryMenus(ProgramTest):
     def test_back_menu_lists_fifteen_nearest_first_and_travels(self):
         self.wait_title("벨모라 - 홈")
+        forward = self.app.named("앞으로 목록")
+        self.assertFalse(forward.getState().contains(pyatspi.STATE_SENSITIVE))
         for i in range(1, 18):
             self.go(f"http://www.velmora.com/p{i}")
             self.wait_title(f"벨모라 /p{i}")
-        self.app.press(self.app.find(lambda n: n.name == "뒤로 목록"))
+        self.app.press(self.app.named("뒤로 목록"))
         items = wait_for(lambda: self.menu_items(), what="the back menu")
-        self.assertEqual(items[0].name, "벨모라 /p16")
-        self.assertEqual(len(items), 15)
-        self.assertEqual(items[14].name, "벨모라 /p2")
-        self.app.press(items[14])
+        self.assertEqual([item.name for item in items],
+                         [f"벨모라 /p{i}" for i in range(16, 1, -1)])
+        self.click(items[14])
         self.wait_title("벨모라 /p2")
+        wait_for(lambda: forward.getState().contains(pyatspi.STATE_SENSITIVE),
+                 what="the forward menu to open")
 
     def menu_items(self):
         return [n for n in harness.walk(self.app.app)
-                if n.getRoleName() == "push button" and n.name.startswith("벨모라 /p")]
+                if n.getRoleName() == "menu item" and n.name.startswith("벨모라 /p")
+                and n.getState().contains(pyatspi.STATE_SHOWING)]
+
+    def click(self, node):
+        box = node.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+        subprocess.run(["xdotool", "mousemove", "--sync", str(box.x + box.width // 2),
+                        str(box.y + box.height // 2), "click", "1"], check=True)
+
+
+class WindowBehaviour(ProgramTest):
+    """The page, the toolbar and the filter as a user meets them."""
+    plain_home = True
+
+    def test_1_space_scrolls_the_page_after_start_up(self):
+        self.wait_title("벨모라 - 홈")
+        heading = wait_for(lambda: self.app.page_node("heading", "오늘의 벨모라"),
+                           what="the home page's heading")
+        top = heading.queryComponent().getExtents(pyatspi.DESKTOP_COORDS).y
+        window = wait_for(self.app.xid, what="the X window")
+        subprocess.run(["xdotool", "windowfocus", "--sync", str(window)], check=False)
+        wait_for(lambda: self.app.window.getState().contains(pyatspi.STATE_ACTIVE),
+                 what="the window to become active")
+        time.sleep(0.5)
+        self.app.key("space")
+        wait_for(lambda: heading.queryComponent().getExtents(pyatspi.DESKTOP_COORDS).y < top,
+                 10, "the page to scroll")
+        self.assertTrue(self.app.find(lambda n: n.name == "기록").getState().contains(
+            pyatspi.STATE_CHECKED), "Space reached the log toggle")
+
+    def test_2_go_button_completes_an_address_without_scheme(self):
+        self.app.focus_address_bar()
+        self.app.key("ctrl+a", "BackSpace")
+        self.app.type("news.velmora.com")
+        self.app.press(self.app.named("이동"))
+        self.wait_title("벨모라 뉴스")
+        self.assertEqual(self.app.address_text(), "http://news.velmora.com/")
+
+    def test_3_answer_without_content_keeps_the_filter_on_the_page_shown(self):
+        self.go(HOME + "?auto=nocontent-then-foreign")
+        self.wait_title("벨모라 - 홈")
+        wait_for(lambda: self.lines_ending("차단됨: http://tracker.foreign.example/late.svg"),
+                 what="the refusal of the shown page's foreign request")
+        self.assertIn("GET news.velmora.com /nocontent HTTP/1.0", self.site.lines())
+        self.assertFalse([l for l in self.site.lines() if "/late.svg" in l])
+        self.assertEqual(self.app.title(), f"{CAPTION} - 벨모라 - 홈")
 
 
 class TypedAddresses(ProgramTest):
