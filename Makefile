@@ -3,7 +3,7 @@
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 5
 
-.PHONY: deps test demo test-asan test-tsan fuzz-smoke bench
+.PHONY: deps test demo test-asan test-tsan fuzz-smoke bench package package-check
 
 deps:
 	@scripts/install-deps
@@ -37,3 +37,12 @@ bench: deps
 	cmake --preset release
 	cmake --build --preset release -j $(JOBS)
 	bench/run-all build/release
+
+# The Debian package, build/package/orvalis_<version>_amd64.deb, and its checks.
+package: deps
+	cmake --preset package
+	cmake --build --preset package -j $(JOBS)
+	cd build/package && cpack
+
+package-check: package
+	packaging/check

@@ -5,9 +5,11 @@ firewall at work (portal pages, frames, the site's pop-ups, an off-site link,
 advertising and foreign resources, a music stream).
 
     testsite.py [--bind 127.0.0.1] [--port 80] [--stream-port 9575] [--requests FILE]
-                [--plain-home]
+                [--plain-home] [--tls-cert PEM --tls-key KEY [--tls-port 443]]
 
---plain-home serves a home page without foreign resources.
+--plain-home serves a home page without foreign resources. With a certificate
+(see make-authority) the same pages are also served over TLS, among them the
+site's secure page https://www.velmora.com/secure.
 
 Every request is appended to FILE (default: standard output) as one line
 "METHOD host path version", so tests can tell which requests reached an
@@ -17,6 +19,7 @@ Names must resolve to the bind address (see the hosts file beside this one).
 """
 import argparse
 import html
+import ssl
 import struct
 import sys
 import threading
@@ -73,6 +76,8 @@ AUTO_ACTIONS = {
     "popup2": f"window.open('{POPUPS[1][1]}');",
     "popup3": f"window.open('{POPUPS[2][1]}');",
     "frame-offsite": "document.getElementById('frame-offsite').click();",
+    "play": "const a = document.querySelector('audio'); "
+            "a.addEventListener('playing', () => { document.title += ' (재생 중)'; }); a.play();",
 }
 
 
@@ -142,6 +147,22 @@ def popup_page(name):
 <a href="{HOME}">홈으로</a></section>""")
 
 
+# The secure page: served over TLS only, with the site's images and one
+# foreign resource that the firewall refuses at its tunnel. Its title counts
+# the images that arrived, so that a reader of the window sees them.
+def secure_page():
+    return page("벨모라 - 보안", """
+<section><h2>보안 연결</h2>
+  <img src="https://img.velmora.com/logo.svg" alt="logo">
+  <img src="https://www.velmora.com/badge.svg" alt="badge">
+  <img src="https://tracker.foreign.example/pixel.svg" alt="">
+</section>
+<script>window.addEventListener('load', () => {
+  const shown = [...document.images].filter(i => i.naturalWidth > 0).length;
+  document.title += ' (그림 ' + shown + '개)';
+});</script>""")
+
+
 def foreign_page():
     return page("Foreign site", "<p>This page must never reach the browser.</p>")
 
@@ -176,6 +197,15 @@ class Handler(BaseHTTPRequestHandler):
     plain_home = False
     log_lock = threading.Lock()
 
+    @property
+    def secure(self):
+        return isinstance(self.connection, ssl.SSLSocket)
+
+    def setup(self):
+        super().setup()
+        if self.secure:
+            self.connection.do_handshake()
+
     def log_message(self, format, *args):
         pass
 
@@ -203,6 +233,8 @@ class Handler(BaseHTTPRequestHandler):
             return browsing
         if host in ("www.velmora.co.kr", "velmora.co.kr") and bare == "/":
             return "text/html", home_page(query, self.plain_home).encode()
+        if host == "www.velmora.com" and bare == "/secure" and self.secure:
+            return "text/html", secure_page().encode()
         if host == "www.velmora.com" and bare in ("/main", "/main2"):
             return "text/html", portal_page("벨모라 메인").encode()
         if host == "news.velmora.com":
@@ -270,6 +302,20 @@ def window_response(handler):
     return False
 
 
+class TLSServer(ThreadingHTTPServer):
+    """The same pages over TLS; each handshake runs on its request's thread,
+    so a client that stalls in it holds up nobody else."""
+
+    def __init__(self, address, handler, context):
+        super().__init__(address, handler)
+        self.context = context
+
+    def get_request(self):
+        connection, address = super().get_request()
+        return self.context.wrap_socket(connection, server_side=True,
+                                        do_handshake_on_connect=False), address
+
+
 def main():
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--bind", default="127.0.0.1")
@@ -277,11 +323,18 @@ def main():
     parser.add_argument("--stream-port", type=int, default=9575)
     parser.add_argument("--requests", help="file to append request lines to")
     parser.add_argument("--plain-home", action="store_true")
+    parser.add_argument("--tls-port", type=int, default=443)
+    parser.add_argument("--tls-cert", help="certificate chain for the TLS server (PEM)")
+    parser.add_argument("--tls-key", help="its private key (PEM)")
     args = parser.parse_args()
     Handler.plain_home = args.plain_home
     if args.requests:
         Handler.requests_log = open(args.requests, "a", buffering=1)
     servers = [ThreadingHTTPServer((args.bind, port), Handler) for port in (args.port, args.stream_port)]
+    if args.tls_cert:
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        context.load_cert_chain(args.tls_cert, args.tls_key)
+        servers.append(TLSServer((args.bind, args.tls_port), Handler, context))
     for server in servers[1:]:
         threading.Thread(target=server.serve_forever, daemon=True).start()
     print(f"testsite: serving on {args.bind}:{args.port} and :{args.stream_port}", file=sys.stderr, flush=True)

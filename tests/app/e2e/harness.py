@@ -8,11 +8,13 @@ with its own session bus and X server:
 so the site's names can resolve to loopback without touching the machine.
 """
 import os
+import shutil
 import signal
 import subprocess
 import sys
 import tempfile
 import time
+import unittest
 
 import pyatspi
 from Xlib import X, display as xdisplay, protocol
@@ -49,12 +51,13 @@ def prepare_namespace():
 
 
 class TestSite:
-    def __init__(self, workdir, plain_home=False):
+    def __init__(self, workdir, plain_home=False, extra_args=()):
         self.requests = os.path.join(workdir, "requests.log")
         open(self.requests, "w").close()
         self.process = subprocess.Popen(
             [sys.executable, os.path.join(SITE, "testsite.py"), "--port", "80",
-             "--requests", self.requests] + (["--plain-home"] if plain_home else []),
+             "--requests", self.requests] + (["--plain-home"] if plain_home else []) +
+            list(extra_args),
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         wait_for(lambda: self._listening(), 20, "the test site")
 
@@ -303,3 +306,41 @@ class Orvalis:
 
 def temp_config():
     return tempfile.mkdtemp(prefix="orvalis-config-")
+
+
+def trust_test_authority(workdir):
+    """Makes a throw-away authority with a certificate for the site's ".com"
+    hosts and mounts a CA bundle that holds it over the system's, so that the
+    unchanged program trusts the test site as it would a real one. Returns the
+    test site's arguments for serving over TLS."""
+    authority = os.path.join(workdir, "authority")
+    subprocess.run([os.path.join(SITE, "make-authority"), authority], check=True)
+    subprocess.run(["mount", "--bind", os.path.join(authority, "ca-bundle.crt"),
+                    "/etc/ssl/certs/ca-certificates.crt"], check=True)
+    return ["--tls-cert", os.path.join(authority, "site.pem"),
+            "--tls-key", os.path.join(authority, "site.key")]
+
+
+def null_sound():
+    """The program's environment for sound into a null device, so that media
+    play on a machine without a sound card."""
+    return {"ALSA_CONFIG_PATH": os.path.join(SITE, "null-sound.conf")}
+
+
+def run_tests(module):
+    """A test script's main: the program is its first argument (it becomes
+    module.PROGRAM), the rest goes to unittest. Everything the tests and the
+    programs they start leave behind (profiles, the test site's logs, the
+    sound system's runtime files) goes into one folder, removed when every
+    test passed and kept for a look otherwise."""
+    module.PROGRAM = os.path.abspath(sys.argv.pop(1))
+    prepare_namespace()
+    run_dir = tempfile.mkdtemp(prefix="orvalis-e2e-run-")
+    tempfile.tempdir = run_dir
+    os.environ["TMPDIR"] = run_dir
+    passed = unittest.main(module=module, verbosity=2, exit=False).result.wasSuccessful()
+    if passed:
+        shutil.rmtree(run_dir, ignore_errors=True)
+    else:
+        print(f"kept for a look: {run_dir}", file=sys.stderr)
+    sys.exit(0 if passed else 1)

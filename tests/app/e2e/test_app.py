@@ -5,7 +5,6 @@ Run by CTest inside a private namespace (see harness.py):
 import os
 import re
 import selectors
-import shutil
 import subprocess
 import socket
 import sys
@@ -311,23 +310,5 @@ class PortsTaken(unittest.TestCase):
         return None
 
 
-def main():
-    global PROGRAM
-    PROGRAM = os.path.abspath(sys.argv.pop(1))
-    harness.prepare_namespace()
-    # Everything the tests and the programs they start leave behind (profiles,
-    # the test site's logs, the sound system's runtime files) goes into one
-    # folder, removed when every test passed and kept for a look otherwise.
-    run_dir = tempfile.mkdtemp(prefix="orvalis-e2e-run-")
-    tempfile.tempdir = run_dir
-    os.environ["TMPDIR"] = run_dir
-    passed = unittest.main(verbosity=2, exit=False).result.wasSuccessful()
-    if passed:
-        shutil.rmtree(run_dir, ignore_errors=True)
-    else:
-        print(f"kept for a look: {run_dir}", file=sys.stderr)
-    sys.exit(0 if passed else 1)
-
-
 if __name__ == "__main__":
-    main()
+    harness.run_tests(sys.modules[__name__])
