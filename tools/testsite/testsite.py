@@ -136,6 +136,20 @@ def frame_inner(query=""):
 {auto_script(query)}""")
 
 
+def ticker_page():
+    # A site page whose script asks a foreign host for something every 100 ms,
+    # as a tracking beacon does: each request is one refusal in the log.
+    return page("벨모라 - 시세", """
+<section><h2>시세</h2><p id="ticks">0</p>
+<script>
+  let ticks = 0;
+  setInterval(() => {
+    new Image().src = "http://tracker.foreign.example/tick.svg?n=" + (++ticks);
+    document.getElementById("ticks").textContent = ticks;
+  }, 100);
+</script></section>""")
+
+
 def popup_page(name):
     return page(f"벨모라 - {name}", f"""
 <section><h2>{html.escape(name)}</h2><p>사이트의 팝업이 주 창에 열렸습니다.</p>
@@ -183,6 +197,8 @@ class Handler(BaseHTTPRequestHandler):
             return "text/html", portal_page("벨모라 뉴스").encode()
         if host == "www.velmora.com" and bare == "/frames.html":
             return "text/html", frames_page(query).encode()
+        if host == "www.velmora.com" and bare == "/ticker.html":
+            return "text/html", ticker_page().encode()
         if host == "www.velmora.com" and bare == "/frame-inner.html":
             return "text/html", frame_inner(query).encode()
         if host == "pims.velmora.com":
