@@ -73,6 +73,7 @@ AUTO_ACTIONS = {
     "popup2": f"window.open('{POPUPS[1][1]}');",
     "popup3": f"window.open('{POPUPS[2][1]}');",
     "frame-offsite": "document.getElementById('frame-offsite').click();",
+    "portal": "document.querySelector('a[href=\"http://news.velmora.com/\"]').click();",
 }
 
 
