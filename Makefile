@@ -3,7 +3,7 @@
 JOBS ?= $(shell nproc)
 FUZZ_SECONDS ?= 5
 
-.PHONY: deps test demo test-asan test-tsan fuzz-smoke bench package package-check
+.PHONY: deps test demo test-asan test-asan-gui test-tsan fuzz-smoke bench package package-check soak soak-smoke
 
 deps:
 	@scripts/install-deps
@@ -22,6 +22,14 @@ test-asan: deps
 	cmake --preset asan
 	cmake --build --preset asan -j $(JOBS)
 	ctest --preset asan -j $(JOBS)
+
+# Everything, the window and the engine parts included, under ASan+UBSan; runs
+# the browser and end-to-end tests (leak reports of the toolkit's and the
+# engine's process-wide caches are suppressed in tests/lsan.supp).
+test-asan-gui: deps
+	cmake --preset asan-gui
+	cmake --build --preset asan-gui -j $(JOBS)
+	ctest --preset asan-gui -j $(JOBS)
 
 test-tsan: deps
 	cmake --preset tsan
@@ -46,3 +54,15 @@ package: deps
 
 package-check: package
 	packaging/check
+
+SOAK_MINUTES ?= 30
+soak: deps
+	cmake --preset release
+	cmake --build --preset release -j $(JOBS) --target orvalis
+	bench/soak/run build/release $(SOAK_MINUTES)
+
+# CI: two minutes, failing only on a crash or a leaked descriptor.
+soak-smoke: deps
+	cmake --preset release
+	cmake --build --preset release -j $(JOBS) --target orvalis
+	bench/soak/run build/release 2 --warmup 1 --smoke

@@ -121,10 +121,12 @@ int32_t TMainForm::BrowserShowMessage(const std::string& lpstrText, uint32_t dwT
     dialog->signal_response().connect([this, shown, answer](int response) {
         answer->Set(response == Gtk::ResponseType::OK ? browser::IDOK : browser::IDCANCEL);
         shown->hide();
-        // Freed once GTK is done delivering the response.
-        Glib::signal_idle().connect_once([this, shown] {
-            messageBoxes_.remove_if([shown](auto& box) { return box.get() == shown; });
-        });
+        // Freed once GTK is done delivering the response; dropped with the window.
+        Glib::signal_idle().connect_once(sigc::track_object(
+            [this, shown] {
+                messageBoxes_.remove_if([shown](auto& box) { return box.get() == shown; });
+            },
+            *this));
     });
     dialog->present();
     return 0;

@@ -267,8 +267,10 @@ bool TMainForm::AppMessage(guint keyval, Gdk::ModifierType state) {
     Gtk::Entry& entry = AddressBar.Entry();
     if (keyval == GDK_KEY_F6 || (ctrl && (keyval == GDK_KEY_l || keyval == GDK_KEY_L))) {
         entry.grab_focus();
-        // After the entry's own focus handling, which places the cursor.
-        Glib::signal_idle().connect_once([&entry] { entry.select_region(0, -1); });
+        // After the entry's own focus handling, which places the cursor; dropped
+        // with the entry.
+        Glib::signal_idle().connect_once(
+            sigc::track_object([&entry] { entry.select_region(0, -1); }, entry));
         return true;
     }
     Gtk::Widget* focus = get_focus();

@@ -15,7 +15,8 @@ WebKitWebView* NewWebView(WebKitUserContentManager* manager, TBrowserControl* re
                                                      related->WebView(), "user-content-manager",
                                                      manager, "settings", settings.get(), nullptr))
                 : static_cast<GObject*>(g_object_new(WEBKIT_TYPE_WEB_VIEW, "network-session",
-                                                     ProgramSession(), "user-content-manager",
+                                                     ProgramSession(), "web-context",
+                                                     ProgramContext(), "user-content-manager",
                                                      manager, "settings", settings.get(), nullptr));
     return WEBKIT_WEB_VIEW(g_object_ref_sink(view));
 }

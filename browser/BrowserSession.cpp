@@ -25,11 +25,43 @@ bool ValidServer(const std::string& server) {
     return ec == std::errc() && end == last && port >= 1 && port <= 65535;
 }
 
+// The program shows one site in one window all day: the engine may keep what
+// that needs (the document-browser cache model, no back/forward page cache
+// beyond it) and is asked to give memory back once its processes grow past
+// these limits, instead of caching in proportion to the machine's memory.
+constexpr guint WebProcessLimitMiB = 384;
+constexpr guint NetworkProcessLimitMiB = 256;
+
+GRef<WebKitMemoryPressureSettings, webkit_memory_pressure_settings_copy,
+     webkit_memory_pressure_settings_free>
+MemoryLimit(guint mebibytes) {
+    auto settings = decltype(MemoryLimit(0))::Adopt(webkit_memory_pressure_settings_new());
+    webkit_memory_pressure_settings_set_memory_limit(settings.get(), mebibytes);
+    return settings;
+}
+
 } // namespace
+
+WebKitWebContext* ProgramContext() {
+    // Lives as long as the process, like the session.
+    static WebKitWebContext* context = [] {
+        auto limit = MemoryLimit(WebProcessLimitMiB);
+        auto* created = WEBKIT_WEB_CONTEXT(g_object_new(
+            WEBKIT_TYPE_WEB_CONTEXT, "memory-pressure-settings", limit.get(), nullptr));
+        webkit_web_context_set_cache_model(created, WEBKIT_CACHE_MODEL_DOCUMENT_BROWSER);
+        return created;
+    }();
+    return context;
+}
 
 WebKitNetworkSession* ProgramSession() {
     // Lives as long as the process: pop-ups and late callbacks may still use it.
-    static WebKitNetworkSession* session = webkit_network_session_new_ephemeral();
+    static WebKitNetworkSession* session = [] {
+        // Read when the network process starts, so set before the session exists.
+        webkit_network_session_set_memory_pressure_settings(
+            MemoryLimit(NetworkProcessLimitMiB).get());
+        return webkit_network_session_new_ephemeral();
+    }();
     return session;
 }
 

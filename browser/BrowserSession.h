@@ -10,6 +10,9 @@ namespace orvalis::browser {
 // window of the process: an ephemeral session, so nothing of the user's own
 // browsing settings or data is read or changed.
 WebKitNetworkSession* ProgramSession();
+// The program's one web context, with the engine's cache and memory limits
+// chosen for one site shown all day; pop-ups share it through their opener.
+WebKitWebContext* ProgramContext();
 
 // TProxySettings: the proxy that the browser's traffic goes through.
 struct TProxySettings {

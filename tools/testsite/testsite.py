@@ -78,6 +78,7 @@ AUTO_ACTIONS = {
     "frame-offsite": "document.getElementById('frame-offsite').click();",
     "play": "const a = document.querySelector('audio'); "
             "a.addEventListener('playing', () => { document.title += ' (재생 중)'; }); a.play();",
+    "portal": "document.querySelector('a[href=\"http://news.velmora.com/\"]').click();",
 }
 
 
@@ -139,6 +140,20 @@ def frame_inner(query=""):
 <p>프레임 안의 페이지</p>
 <a id="frame-offsite" href="http://www.foreign.example/" target="_self">프레임에서 바깥으로</a>
 {auto_script(query)}""")
+
+
+def ticker_page():
+    # A site page whose script asks a foreign host for something every 100 ms,
+    # as a tracking beacon does: each request is one refusal in the log.
+    return page("벨모라 - 시세", """
+<section><h2>시세</h2><p id="ticks">0</p>
+<script>
+  let ticks = 0;
+  setInterval(() => {
+    new Image().src = "http://tracker.foreign.example/tick.svg?n=" + (++ticks);
+    document.getElementById("ticks").textContent = ticks;
+  }, 100);
+</script></section>""")
 
 
 def popup_page(name):
@@ -241,6 +256,8 @@ class Handler(BaseHTTPRequestHandler):
             return "text/html", portal_page("벨모라 뉴스").encode()
         if host == "www.velmora.com" and bare == "/frames.html":
             return "text/html", frames_page(query).encode()
+        if host == "www.velmora.com" and bare == "/ticker.html":
+            return "text/html", ticker_page().encode()
         if host == "www.velmora.com" and bare == "/frame-inner.html":
             return "text/html", frame_inner(query).encode()
         if host == "pims.velmora.com":
