@@ -62,6 +62,7 @@ class SecurePage(PlatformTest):
 
 class Music(PlatformTest):
     def test_music_player_reaches_the_playing_state(self):
+        self.wait_title("벨모라 - 홈")
         self.app.enter_address("http://www.velmora.co.kr/?auto=play")
         self.wait_title("벨모라 - 음악")
         # A click on the page is the gesture the engine wants before it plays.
