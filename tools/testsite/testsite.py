@@ -76,8 +76,12 @@ AUTO_ACTIONS = {
     "popup2": f"window.open('{POPUPS[1][1]}');",
     "popup3": f"window.open('{POPUPS[2][1]}');",
     "frame-offsite": "document.getElementById('frame-offsite').click();",
-    "play": "const a = document.querySelector('audio'); "
-            "a.addEventListener('playing', () => { document.title += ' (재생 중)'; }); a.play();",
+    # The engine plays sound only at a visitor's gesture: once the title says
+    # the page is ready, a click anywhere on it starts the music player.
+    "play": "const a = document.querySelector('audio'); document.title = '벨모라 - 음악'; "
+            "a.addEventListener('playing', () => { document.title = '벨모라 - 음악 (재생 중)'; }); "
+            "document.addEventListener('click', () => a.play().catch(e => { "
+            "document.title = '벨모라 - 음악 (' + e.name + ')'; }), { once: true });",
     "portal": "document.querySelector('a[href=\"http://news.velmora.com/\"]').click();",
 }
 
