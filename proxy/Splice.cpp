@@ -220,8 +220,7 @@ void SpliceBody(int from, int to, int64_t length, TSplicePipe& pipe, int readTim
     }
 }
 
-void SpliceBothWays(int first, int second, TSplicePipe& firstToSecond,
-                    TSplicePipe& secondToFirst) {
+void SpliceBothWays(int first, int second, TSplicePipe& firstToSecond, TSplicePipe& secondToFirst) {
     const TNonBlockingGuard quietFirst(first);
     const TNonBlockingGuard quietSecond(second);
     const TPipeSignalBlock noSignal;
