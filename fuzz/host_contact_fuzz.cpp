@@ -2,6 +2,7 @@
 // address: whatever the filter lets through is contacted exactly as judged
 // (the same four decimal numbers, or the same name for the resolver), never
 // this machine, and never a text the C library would read as an address.
+#include "fuzz/SiteRules.h"
 #include "guard/RequestFilter.h"
 #include "proxy/HTTPProxyServer.h"
 #include "proxy/HostAddress.h"
@@ -31,13 +32,7 @@ void Check(bool condition) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static guard::TSiteRules rules;
-    static bool published = [] {
-        rules.MainPageList.Publish(guard::BuildMainPageList());
-        rules.HostSuffixList.Publish(guard::BuildHostSuffixList());
-        return true;
-    }();
-    (void)published;
+    const guard::TSiteRules& rules = fuzz::PublishedRules();
     if (size == 0) {
         return 0;
     }
