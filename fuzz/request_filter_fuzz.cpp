@@ -1,5 +1,6 @@
 // The request filter on arbitrary headers, document and location: it never
 // fails, and a refused request always leaves one line and one count.
+#include "fuzz/SiteRules.h"
 #include "guard/RequestFilter.h"
 
 #include <cstdint>
@@ -21,13 +22,7 @@ std::string_view Field(std::string_view& rest) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-    static guard::TSiteRules rules;
-    static bool published = [] {
-        rules.MainPageList.Publish(guard::BuildMainPageList());
-        rules.HostSuffixList.Publish(guard::BuildHostSuffixList());
-        return true;
-    }();
-    (void)published;
+    const guard::TSiteRules& rules = fuzz::PublishedRules();
     std::string_view rest(reinterpret_cast<const char*>(data), size);
     guard::TLocationCopy location;
     location.Set(Field(rest));

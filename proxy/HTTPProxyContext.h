@@ -41,7 +41,8 @@ public:
     // Set by an OnHTTPBeforeCommand handler to refuse the request.
     bool Blocked = false;
     // When the browser's whole request head must have arrived.
-    std::chrono::steady_clock::time_point HeadDeadline;
+    std::chrono::steady_clock::time_point HeadDeadline =
+        std::chrono::steady_clock::time_point::max();
     // Bytes of the request head read so far (the request line).
     size_t HeadBytes = 0;
 };

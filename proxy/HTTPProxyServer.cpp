@@ -2,6 +2,7 @@
 
 #include "proxy/NetExceptions.h"
 #include "proxy/NumberRule.h"
+#include "proxy/Splice.h"
 #include "proxy/Stack.h"
 #include "proxy/URI.h"
 
@@ -38,10 +39,9 @@ public:
     }
 };
 
-// Responses are read from the origin in pieces of this size: twice the
-// default halves the system calls per byte of a large body, while each
-// thread's read area stays small enough for 45 such bodies at once.
-constexpr int OriginRecvBufferSize = 65536;
+// Bodies past this size, or of unknown length, move from socket to socket
+// inside the kernel; below it a pipe's set-up costs more than the copy.
+constexpr int64_t SpliceThreshold = 64 * 1024;
 
 THTTPProxyServerContext& ProxyContext(const TCommand& command) {
     auto* context = dynamic_cast<THTTPProxyServerContext*>(command.Context);
@@ -421,7 +421,6 @@ void THTTPProxyServer::ConnectOrigin(THTTPProxyServerContext& AContext) {
     TTCPClient& client = *AContext.OriginClient;
     auto handler = std::make_unique<TIOHandlerStack>();
     handler->UseNagle = false;
-    handler->RecvBufferSize = OriginRecvBufferSize;
     client.SetIOHandler(std::move(handler));
     if (OriginReadTimeout > 0) {
         client.SetReadTimeout(OriginReadTimeout);
@@ -512,7 +511,9 @@ void THTTPProxyServer::TransferMessage(THTTPProxyServerContext& AContext, TTCPCo
             return;
         }
         if (streaming) {
-            StreamBody(in, out, due);
+            if (!SpliceRest(AContext, source, destination, due)) {
+                StreamBody(in, out, due);
+            }
             return;
         }
     } catch (...) {
@@ -528,6 +529,23 @@ void THTTPProxyServer::TransferMessage(THTTPProxyServerContext& AContext, TTCPCo
     if (document) {
         out.Write(*document, 0);
     }
+}
+
+bool THTTPProxyServer::SpliceRest(const THTTPProxyServerContext& AContext, TTCPConnection& source,
+                                  TTCPConnection& destination, int64_t due) const {
+    if ((due >= 0 && due <= SpliceThreshold) || !source.IOHandler()->IsInputEmpty()) {
+        return false;
+    }
+    // Without a descriptor to spare the body is copied instead of refused.
+    std::optional<TSplicePipe> pipe = TSplicePipe::Open();
+    if (!pipe) {
+        return false;
+    }
+    const bool toOrigin = AContext.TransferDirection == THTTPProxyTransferDirection::tdFromBrowser;
+    SpliceBody(HandleOf(source), HandleOf(destination), due, *pipe,
+               std::max(source.IOHandler()->ReadTimeout, 0),
+               toOrigin ? OriginReadTimeout : BrowserWriteTimeout);
+    return true;
 }
 
 void THTTPProxyServer::OpenTunnel(TCommand& ASender) {
@@ -551,13 +569,19 @@ void THTTPProxyServer::OpenTunnel(TCommand& ASender) {
                                   "Proxy-agent: Orvalis-Proxy/1.1", ""});
         const int browserSocket = HandleOf(*context.Connection);
         const int originSocket = HandleOf(*context.OriginClient);
+        std::optional<TSplicePipe> upPipe = TSplicePipe::Open();
+        std::optional<TSplicePipe> downPipe = TSplicePipe::Open();
         TTunnelDirection up{browserSocket, originSocket, {}};
         TTunnelDirection down{originSocket, browserSocket, {}};
         // Bytes the browser sent right behind its request are already buffered.
         if (!browser.IsInputEmpty()) {
             up.Pending = browser.InputStore().Extract();
         }
-        RunTunnel(up, down);
+        if (upPipe && downPipe && up.Pending.empty()) {
+            SpliceBothWays(browserSocket, originSocket, *upPipe, *downPipe);
+        } else {
+            RunTunnel(up, down);
+        }
     } catch (...) {
         DropOriginClient(context);
         throw;

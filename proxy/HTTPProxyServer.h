@@ -50,6 +50,11 @@ private:
     // origin client. False when refused.
     bool FireBeforeCommand(THTTPProxyServerContext& AContext);
     void ConnectOrigin(THTTPProxyServerContext& AContext);
+    // Moves the rest of a streamed body, `due` bytes or until the source
+    // closes, from socket to socket in the kernel. False when the body is
+    // small or cannot be spliced, and is left to the copying road.
+    bool SpliceRest(const THTTPProxyServerContext& AContext, TTCPConnection& source,
+                    TTCPConnection& destination, int64_t due) const;
 };
 
 // The most bytes of a head, request line and header lines or status line and

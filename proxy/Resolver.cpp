@@ -10,7 +10,9 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
+#include <unordered_map>
 
 namespace orvalis::proxy {
 
@@ -24,6 +26,10 @@ constexpr auto CancelCheck = 50ms;
 constexpr auto IdleLife = 2s;
 // Lookups beyond this many at once wait in the queue.
 constexpr size_t MaxPoolThreads = 8;
+// A page asks for the same few hosts again and again: an answer is reused
+// this long, which spares each request the hand-over to a pool thread.
+constexpr auto AnswerLife = 2s;
+constexpr size_t MaxAnswers = 256;
 
 struct TLookup {
     std::string Name;
@@ -91,6 +97,43 @@ private:
     size_t idle_ = 0;
 };
 
+// Recent answers by IP version and name, as given.
+class TAnswerCache {
+public:
+    std::optional<std::string> Find(const std::string& key) {
+        std::lock_guard lock(lock_);
+        const auto found = answers_.find(key);
+        if (found == answers_.end() || found->second.Until < std::chrono::steady_clock::now()) {
+            return std::nullopt;
+        }
+        return found->second.Address;
+    }
+    void Keep(const std::string& key, const std::string& address) {
+        const auto now = std::chrono::steady_clock::now();
+        std::lock_guard lock(lock_);
+        if (answers_.size() >= MaxAnswers) {
+            std::erase_if(answers_, [now](const auto& entry) { return entry.second.Until < now; });
+            if (answers_.size() >= MaxAnswers) {
+                answers_.clear();
+            }
+        }
+        answers_[key] = {address, now + AnswerLife};
+    }
+
+private:
+    struct TAnswer {
+        std::string Address;
+        std::chrono::steady_clock::time_point Until;
+    };
+    std::mutex lock_;
+    std::unordered_map<std::string, TAnswer> answers_;
+};
+
+TAnswerCache& Answers() {
+    static TAnswerCache answers;
+    return answers;
+}
+
 TResolverPool& Pool() {
     static const std::shared_ptr<TResolverPool> pool = std::make_shared<TResolverPool>();
     return *pool;
@@ -99,6 +142,10 @@ TResolverPool& Pool() {
 } // namespace
 
 std::string ResolveName(const std::string& name, TIPVersion ipVersion, const TSocketGroup* group) {
+    const std::string key = (ipVersion == TIPVersion::IPv6 ? "6 " : "4 ") + name;
+    if (std::optional<std::string> address = Answers().Find(key)) {
+        return *address;
+    }
     auto lookup = std::make_shared<TLookup>();
     lookup->Name = name;
     lookup->IPVersion = ipVersion;
@@ -112,6 +159,7 @@ std::string ResolveName(const std::string& name, TIPVersion ipVersion, const TSo
     if (lookup->Failure) {
         std::rethrow_exception(lookup->Failure);
     }
+    Answers().Keep(key, lookup->Address);
     return lookup->Address;
 }
 

@@ -12,6 +12,7 @@ class TSocketGroup;
 // pool of threads of its own so that the caller can give up: once `group` is
 // shut down the wait ends at once with ENotConnected, whatever the name server
 // does. A lookup left behind finishes on its pool thread and is forgotten.
+// An answer is reused for two seconds.
 std::string ResolveName(const std::string& name, TIPVersion ipVersion, const TSocketGroup* group);
 
 } // namespace orvalis::proxy

@@ -39,6 +39,12 @@ void PushCorkedTail(int socket) {
     ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
 
+// A side nothing is wanted of is left out of a wait: its hang-up or error
+// would otherwise end every wait at once while its peer is not reading.
+pollfd Side(int fd, short events) {
+    return pollfd{events != 0 ? fd : -1, events, 0};
+}
+
 } // namespace
 
 std::optional<TSplicePipe> TSplicePipe::Open() {
@@ -201,7 +207,7 @@ void SpliceBody(int from, int to, int64_t length, TSplicePipe& pipe, int readTim
         if (writeLeft == 0) {
             TStack::RaiseSocketError(TStack::TranslateError(ETIMEDOUT));
         }
-        pollfd sides[2] = {{from, fromEvents, 0}, {to, toEvents, 0}};
+        pollfd sides[2] = {Side(from, fromEvents), Side(to, toEvents)};
         const int waitMs = readLeft < 0    ? writeLeft
                            : writeLeft < 0 ? readLeft
                                            : std::min(readLeft, writeLeft);
@@ -211,6 +217,27 @@ void SpliceBody(int from, int to, int64_t length, TSplicePipe& pipe, int readTim
     }
     if (due > 0) {
         throw EConnClosedGracefully();
+    }
+}
+
+void SpliceBothWays(int first, int second, TSplicePipe& firstToSecond, TSplicePipe& secondToFirst) {
+    const TNonBlockingGuard quietFirst(first);
+    const TNonBlockingGuard quietSecond(second);
+    const TPipeSignalBlock noSignal;
+    TSpliceFlow forth(first, second, firstToSecond);
+    TSpliceFlow back(second, first, secondToFirst);
+    int64_t untilClose = -1;
+    while (!forth.Drained() && !back.Drained()) {
+        const bool movedForth = forth.Pump(untilClose);
+        const bool movedBack = back.Pump(untilClose);
+        if (movedForth || movedBack) {
+            continue;
+        }
+        pollfd sides[2] = {Side(first, forth.WantedFrom(-1) | back.WantedTo()),
+                           Side(second, back.WantedFrom(-1) | forth.WantedTo())};
+        if (::poll(sides, 2, -1) < 0 && errno != EINTR) {
+            TStack::RaiseLastError();
+        }
     }
 }
 

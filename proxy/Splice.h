@@ -99,4 +99,9 @@ private:
 void SpliceBody(int from, int to, int64_t length, TSplicePipe& pipe, int readTimeoutMs,
                 int writeTimeoutMs);
 
+// Moves bytes both ways between two sockets, one pipe per direction, until a
+// side has closed and what it sent has been delivered; a side that stops
+// reading holds back only its own direction. Raises when a socket fails.
+void SpliceBothWays(int first, int second, TSplicePipe& firstToSecond, TSplicePipe& secondToFirst);
+
 } // namespace orvalis::proxy

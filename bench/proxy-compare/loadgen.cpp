@@ -10,8 +10,10 @@
 //
 // P is the origin's (or echo server's) port on 127.0.0.1; with --proxy the
 // request goes through the HTTP proxy on 127.0.0.1:Q (absolute URL for http
-// and bulk, a CONNECT tunnel for setup, rtt and stream). Without it the
-// client talks to the origin directly.
+// and bulk, a CONNECT tunnel for setup, rtt and stream) naming the origin as
+// --host H (default 127.0.0.1; the firewall refuses local addresses, so its
+// runs name a host that resolves to loopback). Without it the client talks
+// to the origin directly.
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -41,6 +43,7 @@ struct Options {
     std::string mode;
     int port = 0;
     int proxy = 0;
+    std::string host = "127.0.0.1";
     std::string path = "/";
     int concurrency = 1;
     double seconds = 3;
@@ -66,6 +69,7 @@ Options ParseOptions(int argc, char** argv) {
     auto toInt = [](const std::string& s) { return std::stoi(s); };
     get("--port", options.port, toInt);
     get("--proxy", options.proxy, toInt);
+    get("--host", options.host, [](const std::string& s) { return s; });
     get("--path", options.path, [](const std::string& s) { return s; });
     get("--concurrency", options.concurrency, toInt);
     get("--seconds", options.seconds, [](const std::string& s) { return std::stod(s); });
@@ -171,7 +175,7 @@ double Percentile(std::vector<double>& values, double fraction) {
 // One GET with a fresh connection; returns the body size, throws on failure.
 size_t Fetch(const Options& options, std::vector<char>& buffer) {
     Socket socket(options.proxy != 0 ? options.proxy : options.port);
-    const std::string host = "127.0.0.1:" + std::to_string(options.port);
+    const std::string host = options.host + ":" + std::to_string(options.port);
     const std::string target = options.proxy != 0 ? "http://" + host + options.path : options.path;
     socket.SendAll("GET " + target + " HTTP/1.1\r\nHost: " + host +
                    "\r\nUser-Agent: loadgen\r\nAccept: */*\r\nConnection: close\r\n\r\n");
@@ -250,7 +254,7 @@ std::unique_ptr<Socket> OpenPipe(const Options& options) {
         return std::make_unique<Socket>(options.port);
     }
     auto socket = std::make_unique<Socket>(options.proxy);
-    const std::string target = "127.0.0.1:" + std::to_string(options.port);
+    const std::string target = options.host + ":" + std::to_string(options.port);
     socket->SendAll("CONNECT " + target + " HTTP/1.1\r\nHost: " + target + "\r\n\r\n");
     std::string rest;
     const std::string head = socket->ReadHead(rest);

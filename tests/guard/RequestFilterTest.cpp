@@ -35,6 +35,16 @@ protected:
         return !context.Blocked;
     }
 
+    // Judges a request whose target is given as the browser wrote it.
+    bool AllowedTarget(const std::string& target, const std::string& host) {
+        THTTPProxyServerContext context;
+        context.Command = "GET";
+        context.Target = target;
+        context.Headers.Add("Host: " + host);
+        filter.FirewallHTTPBeforeCommand(context);
+        return !context.Blocked;
+    }
+
     std::string Log() {
         return display.Access([](app::TDisplayFields& f) { return f.LogText; });
     }
@@ -101,6 +111,42 @@ TEST_F(RequestFilterTest, MusicStreamAndFlashVideo) {
     EXPECT_FALSE(Allowed("cdn.example", "/v/clip.mp4?key=1"));
     EXPECT_FALSE(Allowed("cdn.example", "/v/clip.mp4?key=1", "http://x.example/page.html"));
     EXPECT_FALSE(Allowed("cdn.example", "/v/clip.flv?key=1", "http://x.example/player.swf"));
+}
+
+TEST_F(RequestFilterTest, FragmentShapesCountOnlyWhereTheyBelong) {
+    EXPECT_FALSE(Allowed("evil.example", "/x?:9575/_music128?"));
+    EXPECT_FALSE(Allowed("evil.example:9575", "/x?/_music128?"));
+    EXPECT_FALSE(Allowed("evil.example", "/x?a=.mp4?key=1", "http://x.example/player.swf"));
+    EXPECT_FALSE(Allowed("evil.example", "/x.mp4?a=1&key=1", "http://x.example/player.swf"));
+    EXPECT_FALSE(Allowed("evil.example", "/v/clip.mp4?key=1", "http://x.example/p?m=.swf"));
+    EXPECT_TRUE(Allowed("cdn.example", "/v/clip.mp4?key=1", "http://x.example/player.swf?v=3"));
+    EXPECT_EQ(Count(), 5);
+}
+
+TEST_F(RequestFilterTest, OnlyAbsoluteHttpTargetsPassEvenOnPortalPages) {
+    location.Set("http://www.velmora.com/main");
+    for (const char* target :
+         {"/http://evil.example/x", "/x?u=http://evil.example/y", "https://www.velmora.com/",
+          "ftp://www.velmora.com/", "www.velmora.com/", ""}) {
+        EXPECT_FALSE(AllowedTarget(target, "www.velmora.com")) << target;
+    }
+    EXPECT_TRUE(AllowedTarget("HTTP://www.velmora.com/", "www.velmora.com"));
+    EXPECT_EQ(Count(), 6);
+    EXPECT_NE(Log().find("차단됨: http://www.velmora.com"), std::string::npos);
+}
+
+TEST_F(RequestFilterTest, ThisMachineAndControlBytesAreRefusedEvenOnPortalPages) {
+    location.Set("http://www.velmora.com/main");
+    for (const std::string& host :
+         {std::string("localhost"), std::string("LocalHost:8080"), std::string("a.localhost"),
+          std::string("localhost."), std::string("127.0.0.1"), std::string("127.1.2.3:80"),
+          std::string("0.0.0.0"), std::string("[::1]:80"), std::string("[::]"),
+          std::string("2130706433"), std::string("evil.example\0.velmora.com", 25),
+          std::string("a\x7f.velmora.com")}) {
+        EXPECT_FALSE(Allowed(host)) << host;
+    }
+    EXPECT_TRUE(Allowed("foreign.example"));
+    EXPECT_EQ(Count(), 12);
 }
 
 TEST_F(RequestFilterTest, PortalPageLetsEverythingThrough) {
@@ -189,6 +235,16 @@ TEST_F(TargetMismatchTest, TunnelDefaultsTo443) {
     EXPECT_TRUE(AllowedWithTarget("www.velmora.com:443", "www.velmora.com", 443, "CONNECT"));
     EXPECT_FALSE(AllowedWithTarget("www.velmora.com", "www.velmora.com", 80, "CONNECT"));
     EXPECT_FALSE(AllowedWithTarget("www.velmora.com:443", "evil.example", 443, "CONNECT"));
+}
+
+TEST_F(TargetMismatchTest, RefusedTunnelIsLoggedWithItsTargetPort) {
+    EXPECT_FALSE(AllowedWithTarget("evil.example", "evil.example", 8443, "CONNECT"));
+    EXPECT_FALSE(AllowedWithTarget("evil.example:443", "evil.example", 443, "CONNECT"));
+    EXPECT_NE(Log().find("차단됨: http://evil.example:8443\r\n"), std::string::npos) << Log();
+    EXPECT_NE(Log().find("차단됨: http://evil.example:443"), std::string::npos) << Log();
+    // A page naming this machine as a tunnel's target is refused too.
+    location.Set("http://news.velmora.com/");
+    EXPECT_FALSE(AllowedWithTarget("www.velmora.com", "127.0.0.1", 443, "CONNECT"));
 }
 
 TEST_F(TargetMismatchTest, MatchingHelperCases) {

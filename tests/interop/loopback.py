@@ -16,12 +16,12 @@ import threading
 
 
 class LoopbackServer:
-    def __init__(self, port=0):
+    def __init__(self, port=0, address="127.0.0.1"):
         self.connections = 0
         self.lock = threading.Lock()
         self.stopping = threading.Event()
         self._open = set()
-        self._listener = socket.create_server(("127.0.0.1", port), backlog=128)
+        self._listener = socket.create_server((address, port), backlog=128)
         self.port = self._listener.getsockname()[1]
         self._thread = threading.Thread(target=self._accept_loop, daemon=True)
 

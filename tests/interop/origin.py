@@ -135,9 +135,9 @@ def number_after(target, prefix):
 
 
 class OriginServer(LoopbackServer):
-    def __init__(self, port=0, log_path=None, wrap=None):
+    def __init__(self, port=0, log_path=None, wrap=None, address="127.0.0.1"):
         """wrap: optional function applied to each accepted socket (the TLS origin's)."""
-        super().__init__(port)
+        super().__init__(port, address)
         self.requests = []
         self._wrap = wrap
         self._log = open(log_path, "a", encoding="utf-8") if log_path else None

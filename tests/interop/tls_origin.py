@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """The origin server of origin.py behind TLS, with a self-signed certificate made at start.
 
-The certificate (CN and subjectAltName "localhost" and 127.0.0.1, valid one day) and its key
-are generated with openssl into a fresh temporary folder that is removed at stop. Clients
+The certificate (CN "localhost"; subjectAltName "localhost", "tls.interop.example" and
+127.0.0.1; valid one day) and its key are generated with openssl into a fresh temporary
+folder that is removed at stop. Clients
 trust it by its file: curl --cacert PATH, or ssl.create_default_context(cafile=PATH).
 
 From Python:
@@ -31,7 +32,7 @@ def make_certificate(folder):
     subprocess.run(
         ["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
          "-keyout", key, "-out", cert, "-subj", "/CN=localhost",
-         "-addext", "subjectAltName=DNS:localhost,IP:127.0.0.1"],
+         "-addext", "subjectAltName=DNS:localhost,DNS:tls.interop.example,IP:127.0.0.1"],
         check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     return cert, key
 

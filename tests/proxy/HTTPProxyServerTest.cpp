@@ -218,6 +218,9 @@ TEST_F(Proxy, RequestBodyFollowsContentLengthOnly) {
         {"", "ignored", ""},
         // Not a decimal length: no body, not 16 bytes.
         {"Content-Length: 0x10\r\n", "0123456789abcdef", ""},
+        // Large enough to move socket to socket in the kernel: still exact.
+        {"Content-Length: 300000\r\n", std::string(300000, 'p') + "and more",
+         std::string(300000, 'p')},
     };
     Start();
     for (const Case& c : cases) {
@@ -280,6 +283,7 @@ TEST_F(Proxy, ResponseBodyByLengthOrUntilClose) {
         std::string relayed;
     };
     const std::string big(100000, 'b');
+    const std::string huge(2000000, 'h');
     const Case cases[] = {
         {"HTTP/1.1 200 OK\r\nContent-Length: 5\r\n\r\nhello and more", OkHello},
         {"HTTP/1.1 200 OK\r\nContent-Length: 0\r\n\r\nextra",
@@ -287,6 +291,8 @@ TEST_F(Proxy, ResponseBodyByLengthOrUntilClose) {
         {"HTTP/1.0 200 OK\r\n\r\n" + big, "HTTP/1.0 200 OK\r\n\r\n" + big},
         {"HTTP/1.0 200 OK\r\ncontent-length: -5\r\n\r\nall of it",
          "HTTP/1.0 200 OK\r\ncontent-length: -5\r\n\r\nall of it"},
+        {"HTTP/1.1 200 OK\r\nContent-Length: 2000000\r\n\r\n" + huge + "tail",
+         "HTTP/1.1 200 OK\r\nContent-Length: 2000000\r\n\r\n" + huge},
     };
     Start();
     for (const Case& c : cases) {
@@ -483,6 +489,10 @@ TEST_F(Proxy, OriginFaultsEndTheConnectionAfterWhatArrived) {
     const std::string got = Exchange(Get(reset.Port(), "/"));
     EXPECT_TRUE(got.starts_with(head)) << got;
     EXPECT_LE(got.size(), head.size() + 10);
+    // A large body cut short arrives as far as it came, then the close.
+    const std::string bigHead = "HTTP/1.1 200 OK\r\nContent-Length: 3000000\r\n\r\n";
+    TScriptedOrigin cut(bigHead + std::string(1000000, 'c'));
+    EXPECT_EQ(Exchange(Get(cut.Port(), "/")), bigHead + std::string(1000000, 'c'));
     // Refused port, a name that does not resolve, port 0, a port beyond 16 bits.
     EXPECT_EQ(Exchange(Get(FreePort(), "/")), "");
     EXPECT_EQ(Exchange("GET http://no-such-host.invalid/ HTTP/1.1\r\n\r\n"), "");
