@@ -44,7 +44,7 @@ class Browsing(ProgramTest):
         folder = os.environ.get("E2E_SCREENSHOTS")
         if folder:
             time.sleep(0.5)
-            subprocess.run(["import", "-window", str(self.app.xid() or "root"),
+            subprocess.run(["import", "-window", "root",
                             os.path.join(folder, name)], check=False)
 
     def activate_in_page(self, tabs):
@@ -91,11 +91,14 @@ class Browsing(ProgramTest):
         self.go(BROWSING)
         time.sleep(2)
         self.activate_in_page(3)
-        save = wait_for(lambda: next((n for n in harness.walk(self.app.app)
-                                      if n.getRoleName() == "push button" and n.name == "저장"),
-                                     None), what="the save dialog")
+        dialog = wait_for(lambda: subprocess.run(
+            ["xdotool", "search", "--onlyvisible", "--name", f"^{re.escape(CAPTION)}$"],
+            capture_output=True, text=True, check=False).stdout.split(), what="the save dialog")
+        time.sleep(1)
         self.shoot("download-dialog.png")
-        self.app.press(save)
+        # The name field has the focus and saving is the dialog's default.
+        subprocess.run(["xdotool", "windowfocus", "--sync", dialog[0]], check=False)
+        self.app.key("Return")
         saved = os.path.join(self.downloads, "velmora-sample.bin")
 
         def done():
