@@ -88,6 +88,15 @@ void TBrowserControl::showHostPage(const std::string& title, const std::string& 
     webkit_web_view_load_alternate_html(view_.get(), page.c_str(), uri.c_str(), nullptr);
 }
 
+bool TBrowserControl::downloadUnshowable(WebKitResponsePolicyDecision* decision) {
+    // A page the engine cannot show (an archive, a program) is saved, as a
+    // desktop browser does; the engine alone would drop it.
+    if (webkit_response_policy_decision_is_mime_type_supported(decision))
+        return false;
+    webkit_policy_decision_download(WEBKIT_POLICY_DECISION(decision));
+    return true;
+}
+
 void TBrowserControl::forgetFrames() {
     channel_->ForgetDocuments();
     framesAnnounced_.clear();

@@ -54,7 +54,10 @@ struct TBrowserSignals {
     }
     static void HistoryChanged(WebKitBackForwardList*, WebKitBackForwardListItem*, gpointer,
                                gpointer self) {
-        Self(self).Guarded([&] { Self(self).historyChanged(); });
+        Self(self).Guarded([&] {
+            Self(self).historyChanged();
+            Self(self).uriChanged(); // a same-document entry may arrive after its address
+        });
     }
     static GtkWidget* Create(WebKitWebView*, WebKitNavigationAction* action, gpointer self) {
         return Self(self).Guarded([&] { return Self(self).CreateNewWindow(action); });

@@ -180,6 +180,7 @@ private:
     void showHostPage(const std::string& title, const std::string& text, const std::string& button,
                       const std::string& uri);
     void forgetFrames();
+    bool downloadUnshowable(WebKitResponsePolicyDecision* decision);
     // Status text, title, command state, geometry (BrowserEvents.cpp).
     void connectEvents();
     void setStatusText(const std::string& text);

@@ -183,10 +183,10 @@ bool TBrowserControl::decideResponse(WebKitResponsePolicyDecision* decision) {
     const std::string uri = RequestUri(webkit_response_policy_decision_get_request(decision));
     if (webkit_response_policy_decision_is_main_frame_main_resource(decision)) {
         if (uri == topAnnouncedUri_)
-            return false;
+            return downloadUnshowable(decision);
         topAnnouncedUri_ = uri;
         if (!fireBeforeNavigate(dispatch_, uri))
-            return false;
+            return downloadUnshowable(decision);
         topAnnouncedUri_.clear();
         topRefused_ = true;
         webkit_policy_decision_ignore(WEBKIT_POLICY_DECISION(decision));

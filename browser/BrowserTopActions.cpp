@@ -121,6 +121,13 @@ void TBrowserControl::sameDocumentNavigated() {
     const std::string uri = raw ? raw : "";
     if (provisional_ || uri.empty() || uri == location_ || !SameOrigin(uri, location_))
         return;
+    // A refused or failed load may leave its address announced for a while;
+    // a same-document navigation has made its own history entry.
+    WebKitBackForwardListItem* current = webkit_back_forward_list_get_current_item(
+        webkit_web_view_get_back_forward_list(view_.get()));
+    const char* currentUri = current ? webkit_back_forward_list_item_get_uri(current) : nullptr;
+    if (!currentUri || uri != currentUri)
+        return;
     location_ = uri;
     topAnnouncedUri_.clear();
     if (readyState_ == READYSTATE_LOADING)

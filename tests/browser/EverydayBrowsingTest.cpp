@@ -62,7 +62,7 @@ TEST_F(EverydayBrowsingTest, HandlerExceptionIsReportedAndTheBrowserGoesOn) {
         throw std::runtime_error("title handler broke");
     };
     Load("/a.html");
-    ASSERT_FALSE(reported.empty());
+    ASSERT_TRUE(WaitFor([&] { return !reported.empty(); }));
     EXPECT_EQ(reported[0], "title handler broke");
     Load("/b.html");
     EXPECT_EQ(browser_->LocationURL(), site_->Url("/b.html"));

@@ -189,6 +189,22 @@ TEST_F(RequestFilterTest, TunnelIsJudgedByHostWithPort) {
     EXPECT_NE(Log().find("차단됨: http://www.velmora.co.kr:443"), std::string::npos);
 }
 
+TEST_F(RequestFilterTest, RecentRefusalsAreKnownByTheirAddress) {
+    EXPECT_FALSE(Allowed("Foreign.EXAMPLE", "/a?b=1"));
+    EXPECT_FALSE(Allowed("www.velmora.co.kr:443", "", "", "CONNECT"));
+    EXPECT_TRUE(Allowed("www.velmora.com", "/a"));
+    EXPECT_TRUE(filter.RecentlyRefused("http://foreign.example/a?b=1#top"));
+    EXPECT_TRUE(filter.RecentlyRefused("https://www.velmora.co.kr/any"));
+    EXPECT_FALSE(filter.RecentlyRefused("http://foreign.example/a"));
+    EXPECT_FALSE(filter.RecentlyRefused("http://www.velmora.com/a"));
+    // Only the last ones are kept.
+    for (size_t i = 0; i < TRequestFilter::RefusalsKept; ++i) {
+        Allowed("foreign.example", "/" + std::to_string(i));
+    }
+    EXPECT_FALSE(filter.RecentlyRefused("http://foreign.example/a?b=1"));
+    EXPECT_TRUE(filter.RecentlyRefused("http://foreign.example/0"));
+}
+
 TEST_F(RequestFilterTest, UnlistedRulesMatchNothingUntilPublished) {
     guard::TSiteRules empty;
     TRequestFilter early(empty, location, display);

@@ -199,6 +199,7 @@ def browsing_route(host, bare):
         filler = "".join(f"<p>{i}번째 문단</p>" for i in range(1, 60))
         return "text/html", page("벨모라 - 둘러보기", f"""
 <section><h2>둘러보기</h2>
+  <a id="leave" href="http://www.foreign.example/">다른 사이트로 가기</a>
   <a id="to-part" href="#part">아래로</a>
   <a id="sample" href="/files/velmora-sample.bin">예제 파일 내려받기</a>
 </section>
