@@ -13,12 +13,12 @@ import tempfile
 import time
 
 import harness
-import test_app
 from harness import Orvalis, TestSite, wait_for
 from test_app import CAPTION, HOME, REFUSED_NAVIGATION, STAMP, ProgramTest
 
 BROWSING = "http://www.velmora.com/browsing.html"
 DOWN = "http://down.velmora.com/"
+PROGRAM = None
 
 
 class Browsing(ProgramTest):
@@ -37,7 +37,7 @@ class Browsing(ProgramTest):
             f.write(f'XDG_DOWNLOAD_DIR="{cls.downloads}"\n')
         cls.site = TestSite(cls.workdir, cls.plain_home)
         cls.addClassCleanup(cls.site.stop)
-        cls.app = Orvalis(test_app.PROGRAM, cls.config)
+        cls.app = Orvalis(PROGRAM, cls.config)
         cls.addClassCleanup(lambda: cls.app.kill())
 
     def shoot(self, name):
@@ -165,5 +165,4 @@ class Browsing(ProgramTest):
 
 
 if __name__ == "__main__":
-    sys.argv[0] = __file__
-    test_app.main()
+    harness.run_tests(sys.modules[__name__])
