@@ -40,6 +40,11 @@ TMainForm::~TMainForm() {
     }
     display_.SetChangeNotifier({});
     statusTimer_.disconnect();
+    // The view may outlive the window (pop-ups and the travel log hold it):
+    // its responses must no longer reach this window's location copy.
+    if (Browser) {
+        g_signal_handlers_disconnect_by_data(Browser->WebView(), this);
+    }
     // The memo's menu was attached by hand, so it is detached by hand.
     PopupMenu_Memo.unparent();
 }
