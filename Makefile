@@ -25,11 +25,15 @@ test-asan: deps
 
 # Everything, the window and the engine parts included, under ASan+UBSan; runs
 # the browser and end-to-end tests (leak reports of the toolkit's and the
-# engine's process-wide caches are suppressed in tests/lsan.supp).
+# engine's process-wide caches are suppressed in tests/lsan.supp). The program's
+# standard error goes nowhere in the end-to-end tests, so reports go to files,
+# shown when there are any.
 test-asan-gui: deps
 	cmake --preset asan-gui
 	cmake --build --preset asan-gui -j $(JOBS)
-	ctest --preset asan-gui -j $(JOBS)
+	rm -rf build/asan-gui/sanitizer && mkdir -p build/asan-gui/sanitizer
+	ctest --preset asan-gui -j $(JOBS) || { cat build/asan-gui/sanitizer/* 2>/dev/null; exit 1; }
+	@! cat build/asan-gui/sanitizer/* 2>/dev/null | grep .
 
 test-tsan: deps
 	cmake --preset tsan

@@ -42,7 +42,11 @@ TMainForm::~TMainForm() {
     }
     display_.SetChangeNotifier({});
     statusTimer_.disconnect();
-    DetachBrowserEvents();
+    // The view may outlive the window (pop-ups and the travel log hold it):
+    // its signals and events must no longer reach this window.
+    if (Browser) {
+        DetachBrowserEvents();
+    }
     // The memo's menu was attached by hand, so it is detached by hand.
     PopupMenu_Memo.unparent();
 }

@@ -59,7 +59,8 @@ class ProgramTest(unittest.TestCase):
 class StartUp(ProgramTest):
     plain_home = True
 
-    def test_status_reads_ready_then_watching(self):
+    def test_1_status_reads_ready_then_watching(self):
+        # First of its class: the ready text shows for only 4 seconds after start.
         seen = []
         deadline = time.monotonic() + 10
         while time.monotonic() < deadline and seen[-1:] != ["감시중..."]:
