@@ -226,15 +226,20 @@ class Orvalis:
         return subprocess.run(["xclip", "-selection", "clipboard", "-o"],
                               capture_output=True, text=True, timeout=5).stdout
 
-    def enter_address(self, address):
-        """Types an address into the bar and presses Enter, as a user would."""
+    def type_address(self, address):
+        """Types an address into the bar, again while a busy machine drops
+        keys, until the bar holds it."""
         for _ in range(3):
             self.focus_address_bar()
             self.type(address)
             if self.copy_focused_text() == address:
-                self.key("Return")
                 return
         raise AssertionError(f"could not type {address!r} into the address bar")
+
+    def enter_address(self, address):
+        """Types an address into the bar and presses Enter, as a user would."""
+        self.type_address(address)
+        self.key("Return")
 
     def close(self):
         """Asks the window to close, as a window manager does. An open

@@ -215,10 +215,7 @@ class WindowBehaviour(ProgramTest):
         wait_for(lambda: corner() != header, 10, "the page to scroll")
 
     def test_2_go_button_completes_an_address_without_scheme(self):
-        self.app.focus_address_bar()
-        self.app.key("ctrl+a", "BackSpace")
-        self.app.type("news.velmora.com")
-        self.assertEqual(self.app.copy_focused_text(), "news.velmora.com")
+        self.app.type_address("news.velmora.com")
         self.app.press(self.app.named("이동"))
         self.wait_title("벨모라 뉴스")
         self.assertEqual(self.app.address_text(), "http://news.velmora.com/")
