@@ -343,7 +343,8 @@ class StalledLookupTest(unittest.TestCase):
                 self.assertGreater(dns.queries, 0)
                 start = time.monotonic()
                 self.assertEqual(firewall.stop(), 0)
-                self.assertLess(time.monotonic() - start, 1.0)
+                self.assertLess(time.monotonic() - start,
+                                3.0 if os.environ.get("ORVALIS_SANITIZE") else 1.0)
                 conn.close()
         finally:
             dns.close()

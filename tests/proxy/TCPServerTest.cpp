@@ -184,7 +184,9 @@ TEST_F(Server, ConnectionOverTheLimitIsClosedWithoutAThread) {
         const uint16_t port = server.Bindings[0].Port;
         int first = ConnectRaw("127.0.0.1", port);
         int second = ConnectRaw("127.0.0.1", port);
-        ASSERT_TRUE(WaitUntil([&server] { return server.LiveContextCount() == 2; }));
+        // A place is taken before its thread runs OnConnect.
+        ASSERT_TRUE(WaitUntil(
+            [&server, &connects] { return server.LiveContextCount() == 2 && connects == 2; }));
         const int threads = CountThreads();
         int third = ConnectRaw("127.0.0.1", port);
         EXPECT_EQ(ReceiveAll(third), "busy\r\n");
