@@ -73,7 +73,13 @@ bool TProxySettings::ApplyProxy(const std::string& /*UserAgent*/, const std::str
         return false;
     }
     const char* ignore[] = {"localhost", "127.0.0.0/8", "::1", nullptr};
-    const std::string uri = "http://" + Server;
+    // The engine resolves a proxy's name again for every connection it opens,
+    // and the firewall takes one connection per request: name this machine by
+    // its address so a page of a hundred files pays no hundred lookups.
+    const std::string host = Server.substr(0, Server.rfind(':'));
+    const std::string uri = "http://" + (g_ascii_strcasecmp(host.c_str(), "localhost") == 0
+                                             ? "127.0.0.1" + Server.substr(host.size())
+                                             : Server);
     GRef<WebKitNetworkProxySettings, webkit_network_proxy_settings_copy,
          webkit_network_proxy_settings_free>
         settings =

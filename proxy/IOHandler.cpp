@@ -123,27 +123,36 @@ int TIOHandler::ReadFromSource(bool raiseIfDisconnected, int timeoutMs, bool rai
         }
         return 0;
     }
+    const int wanted = std::max(RecvBufferSize, 1);
     for (;;) {
-        // Without a time limit the read itself waits: a wait before it would
-        // only cost a second system call.
-        if ((timeoutMs >= 0 || !isOpen_) && !WaitReadable(timeoutMs)) {
-            if (raiseOnTimeout) {
-                throw EReadTimeout();
-            }
-            return -1;
+        // Straight into the input buffer: no copy, and no scratch area that a
+        // thread keeps while its connection is at rest.
+        int count = -1;
+        // Bytes that have already arrived need no wait: a request head is
+        // usually there by the time its connection is served.
+        if (timeoutMs >= 0 && isOpen_ && SourceIsAvailable()) {
+            count = ReadWaitingData(inputStore_.Reserve(wanted), wanted);
+            inputStore_.Commit(std::max(count, 0));
         }
-        int count = 0;
-        if (isOpen_) {
-            if (!SourceIsAvailable()) {
-                throw EClosedSocket();
+        if (count < 0) {
+            // Without a time limit the read itself waits: a wait before it
+            // would only cost a second system call.
+            if ((timeoutMs >= 0 || !isOpen_) && !WaitReadable(timeoutMs)) {
+                if (raiseOnTimeout) {
+                    throw EReadTimeout();
+                }
+                return -1;
             }
-            // Straight into the input buffer: no copy, and no scratch area
-            // that a thread keeps while its connection is at rest.
-            const int wanted = std::max(RecvBufferSize, 1);
-            count = ReadDataFromSource(inputStore_.Reserve(wanted), wanted);
-            inputStore_.Commit(count);
-        } else if (raiseIfDisconnected) {
-            throw ENotConnected();
+            count = 0;
+            if (isOpen_) {
+                if (!SourceIsAvailable()) {
+                    throw EClosedSocket();
+                }
+                count = ReadDataFromSource(inputStore_.Reserve(wanted), wanted);
+                inputStore_.Commit(count);
+            } else if (raiseIfDisconnected) {
+                throw ENotConnected();
+            }
         }
         if (count == 0) {
             peerHasClosed_ = true;
@@ -464,6 +473,10 @@ int TIOHandlerSocket::ReadDataFromSource(char* buffer, int length) {
     return TStack::Receive(binding_->Handle(), buffer, length);
 }
 
+int TIOHandlerSocket::ReadWaitingData(char* buffer, int length) {
+    return TStack::ReceiveWaiting(binding_->Handle(), buffer, length);
+}
+
 int TIOHandlerSocket::WriteDataToTarget(const char* buffer, int length) {
     if (!SourceIsAvailable()) {
         throw EClosedSocket();
@@ -495,8 +508,9 @@ void TIOHandlerSocket::ConnectClient() {
     } else {
         ConnectWithTimeout();
     }
+    // The peer is the address just connected to: asking the system again
+    // would only cost a call per request.
     binding_->UpdateBindingLocal();
-    binding_->UpdateBindingPeer();
 }
 
 std::string TIOHandlerSocket::PeerAddress() const {

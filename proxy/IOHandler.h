@@ -108,6 +108,8 @@ public:
 protected:
     virtual bool SourceIsAvailable() const = 0;
     virtual int ReadDataFromSource(char* buffer, int length) = 0;
+    // Bytes already waiting, or -1 when a read would have to wait for them.
+    virtual int ReadWaitingData(char* /*buffer*/, int /*length*/) { return -1; }
     virtual int WriteDataToTarget(const char* buffer, int length) = 0;
     // The receive step under every read: bytes received, 0, or -1 on time-out.
     int ReadFromSource(bool raiseIfDisconnected, int timeoutMs, bool raiseOnTimeout);
@@ -152,6 +154,7 @@ public:
 protected:
     bool SourceIsAvailable() const override;
     int ReadDataFromSource(char* buffer, int length) override;
+    int ReadWaitingData(char* buffer, int length) override;
     int WriteDataToTarget(const char* buffer, int length) override;
 
 private:

@@ -260,6 +260,17 @@ int TStack::Receive(TSocket handle, char* buffer, int length) {
     return static_cast<int>(count);
 }
 
+int TStack::ReceiveWaiting(TSocket handle, char* buffer, int length) {
+    ssize_t count = RetryInterrupted([&] { return recv(handle, buffer, length, MSG_DONTWAIT); });
+    if (count < 0) {
+        if (errno == EAGAIN || errno == EWOULDBLOCK) {
+            return -1;
+        }
+        RaiseLastError();
+    }
+    return static_cast<int>(count);
+}
+
 int TStack::Send(TSocket handle, const char* buffer, int length) {
     if (length == 0) {
         return 0;

@@ -34,6 +34,8 @@ public:
     static void Connect(TSocket handle, const std::string& ip, uint16_t port, TIPVersion ipVersion);
     // Bytes received; 0 when the peer has closed.
     static int Receive(TSocket handle, char* buffer, int length);
+    // Like Receive, but -1 instead of waiting when nothing has arrived.
+    static int ReceiveWaiting(TSocket handle, char* buffer, int length);
     // Bytes sent; never raises SIGPIPE.
     static int Send(TSocket handle, const char* buffer, int length);
     // Shuts the sending side and closes; ignores every result.
