@@ -91,12 +91,13 @@ void TSchedulerOfThread::WorkerLoop(TWorker* worker, TJob job) {
                 released_.notify_all();
             }
         }
-        if (retiring_ || idle_ >= MaxIdleThreads) {
+        if (retiring_) {
             break;
         }
+        const auto timeout = idle_ >= MaxIdleThreads ? SurplusIdleTimeout : IdleTimeout;
         ++idle_;
-        const bool woken = jobReady_.wait_for(lock, IdleTimeout,
-                                              [this] { return !pending_.empty() || retiring_; });
+        const bool woken =
+            jobReady_.wait_for(lock, timeout, [this] { return !pending_.empty() || retiring_; });
         --idle_;
         if (!woken || pending_.empty()) {
             break;

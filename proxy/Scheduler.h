@@ -56,6 +56,10 @@ public:
     // bursts of one page, after which a quiet firewall gives its stacks back.
     int MaxIdleThreads = 16;
     std::chrono::milliseconds IdleTimeout{10000};
+    // Threads beyond MaxIdleThreads wait this long: under steady load the
+    // next connection takes them within microseconds, where ending each one
+    // would start a thread for nearly every connection.
+    std::chrono::milliseconds SurplusIdleTimeout{1000};
 
     // Raises ESchedulerMaxThreadsExceeded when more than MaxThreads yarns live.
     TYarnOfThread& ObtainYarn();
