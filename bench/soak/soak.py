@@ -326,11 +326,11 @@ class Driver:
             items = wait_for(lambda: [n for n in harness.walk(self.app.app)
                                       if n.getRoleName() == "push button"
                                       and n.name.startswith("벨모라")], 10, what="the back menu")
-            item = items[min(2, len(items) - 1)]
-            title = item.name
-            self.app.press(item)
+            before = self.app.title()
+            self.app.press(items[min(2, len(items) - 1)])
             # Typing into the address bar while the page loads would race it.
-            self.wait_title(title)
+            wait_for(lambda: self.app.title() != before, 20, what="the page from the back menu",
+                     interval=0.5)
         elif self.window:
             # The menu is opened and closed; its items are found by reading.
             self.click("뒤로 목록")
