@@ -2,30 +2,6 @@
 #include "app/Unit1.h"
 
 #include <gtkmm.h>
-#ifdef __GLIBC__
-#include <malloc.h>
-#endif
-
-namespace {
-
-// The window runs all day, and the toolkit's drawing frees much of what it
-// allocates: glibc keeps freed pages inside its heap resident (it returns
-// only the heap's top), about 25 MiB after half an hour of browsing. Once a
-// minute they are handed back.
-constexpr unsigned HeapTrimSeconds = 60;
-
-void TrimHeapNowAndThen() {
-#ifdef __GLIBC__
-    Glib::signal_timeout().connect_seconds(
-        [] {
-            malloc_trim(0);
-            return true;
-        },
-        HeapTrimSeconds);
-#endif
-}
-
-} // namespace
 
 int main(int, char** argv) {
     auto app = Gtk::Application::create("org.orvalis.Orvalis", Gio::Application::Flags::NON_UNIQUE);
@@ -38,7 +14,6 @@ int main(int, char** argv) {
         MainForm = std::make_unique<orvalis::app::TMainForm>();
         app->add_window(*MainForm);
         MainForm->present();
-        TrimHeapNowAndThen();
     });
     return app->run(1, argv);
 }
