@@ -376,8 +376,7 @@ class Driver:
         window = self.app.xid()
         subprocess.run(["xdotool", "mousemove", "--window", str(window), str(box.x + 40),
                         str(box.y + 20), "click", "3"], check=True)
-        item = wait_for(lambda: next((n for n in self.controls(self.app.window)
-                                      if n.name.startswith("지우기")), None), 10,
+        item = wait_for(lambda: self.app.find(lambda n: n.name.startswith("지우기")), 10,
                         what="the log menu")
         self.app.press(item)
         wait_for(lambda: len(self.app.log_lines()) <= 3, 10, what="the cleared log")
