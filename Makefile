@@ -64,11 +64,11 @@ package-check: package
 SOAK_MINUTES ?= 30
 soak: deps
 	cmake --preset release
-	cmake --build --preset release -j $(JOBS) --target orvalis
+	cmake --build --preset release -j $(JOBS) --target orvalis soak_frame_times
 	bench/soak/run build/release $(SOAK_MINUTES)
 
 # CI: two minutes, failing only on a crash or a leaked descriptor.
 soak-smoke: deps
 	cmake --preset release
-	cmake --build --preset release -j $(JOBS) --target orvalis
+	cmake --build --preset release -j $(JOBS) --target orvalis soak_frame_times
 	bench/soak/run build/release 2 --warmup 1 --smoke

@@ -4,8 +4,13 @@ threads and the firewall's connections every 10 seconds.
 
 Runs inside the end-to-end tests' namespace (see bench/soak/run):
     soak.py PROGRAM [--minutes N] [--warmup M] [--smoke] [--minibrowser]
+                    [--keyboard] [--frame-times LIBRARY]
 With --minibrowser, PROGRAM is a plain engine browser driven through the same
-page loop by keyboard (for comparing the engine's memory).
+page loop by keyboard (for comparing the engine's memory). With --keyboard the
+program is driven by keyboard and mouse alone, the accessibility bus read only
+at start-up (to find the buttons), for telling its own memory growth from what
+the soak's reads build. With --frame-times, LIBRARY (bench/soak/FrameTimes.cpp)
+is preloaded into the program and times its display refreshes.
 """
 import argparse
 import os
@@ -19,6 +24,7 @@ import time
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)),
                                 "..", "..", "tests", "app", "e2e"))
 import harness  # noqa: E402
+import statistics  # noqa: E402
 from harness import Orvalis, TestSite, wait_for  # noqa: E402
 
 HOME = "http://www.velmora.co.kr/"
@@ -58,9 +64,11 @@ def children(pid):
 
 
 def memory_kib(pid):
-    """(RSS, PSS) in KiB."""
+    """(RSS, PSS, private) in KiB. A process's PSS rises when another one
+    sharing its libraries ends (runs side by side); its private memory does not."""
     fields = dict(re.findall(r"^(\w+):\s+(\d+) kB", read(f"/proc/{pid}/smaps_rollup"), re.M))
-    return int(fields.get("Rss", 0)), int(fields.get("Pss", 0))
+    return (int(fields.get("Rss", 0)), int(fields.get("Pss", 0)),
+            int(fields.get("Private_Clean", 0)) + int(fields.get("Private_Dirty", 0)))
 
 
 def descriptors(pid):
@@ -96,33 +104,73 @@ def live_connections(pid):
     return count
 
 
+class FrameTimes:
+    """The frames and log panel updates the preloaded library wrote down, as
+    (end in monotonic seconds, milliseconds of work)."""
+
+    def __init__(self, path):
+        self.path, self.offset = path, 0
+        self.frames, self.updates = [], []
+
+    def read_new(self):
+        """Reads what was written since the last call; returns the largest
+        frame and update of that stretch."""
+        try:
+            with open(self.path) as f:
+                f.seek(self.offset)
+                text = f.read()
+        except OSError:
+            return 0.0, 0.0
+        text = text[:text.rfind("\n") + 1]
+        self.offset += len(text.encode())
+        frame_max = update_max = 0.0
+        for line in text.splitlines():
+            kind, end, us = line.split()
+            entry = (float(end) / 1000, int(us) / 1000)
+            if kind == "F":
+                self.frames.append(entry)
+                frame_max = max(frame_max, entry[1])
+            else:
+                self.updates.append(entry)
+                update_max = max(update_max, entry[1])
+        return frame_max, update_max
+
+
+def spread(entries, begin, end):
+    """(count, median, max) of the milliseconds of the entries ending in [begin, end]."""
+    ms = sorted(v for t, v in entries if begin <= t <= end)
+    return (len(ms), statistics.median(ms), ms[-1]) if ms else (0, 0.0, 0.0)
+
+
 class Sampler(threading.Thread):
     """Every SAMPLE_SECONDS: one row of measurements of the program and the
     engine processes it started."""
 
-    def __init__(self, pid, started):
+    def __init__(self, pid, started, frame_times=None):
         super().__init__(daemon=True)
-        self.pid, self.started = pid, started
+        self.pid, self.started, self.frame_times = pid, started, frame_times
         self.rows = []
         self.web_pids = set()
         self.log_kib = 0  # set by the driver, which reads the log panel
         self.stopping = threading.Event()
 
     def sample(self):
-        rss, pss = memory_kib(self.pid)
+        rss, pss, private = memory_kib(self.pid)
         web = [p for p, comm in children(self.pid) if comm.startswith("WebKitWebProces")]
         net = [p for p, comm in children(self.pid) if comm.startswith("WebKitNetworkP")]
         self.web_pids.update(web)
         web_mem = [memory_kib(p) for p in web]
         row = {
             "t": time.monotonic() - self.started,
-            "ui_rss": rss, "ui_pss": pss,
+            "ui_rss": rss, "ui_pss": pss, "ui_private": private,
             "web_n": len(web),
             "web_rss": sum(m[0] for m in web_mem), "web_pss": sum(m[1] for m in web_mem),
             "net_pss": sum(memory_kib(p)[1] for p in net),
             "fds": descriptors(self.pid), "threads": threads(self.pid),
             "conns": live_connections(self.pid), "log_kib": self.log_kib,
         }
+        if self.frame_times:
+            row["frame_max"], row["update_max"] = self.frame_times.read_new()
         # What the window keeps beyond the log text it shows.
         row["ui_pss_beyond_log"] = pss - self.log_kib
         self.rows.append(row)
@@ -153,17 +201,25 @@ def at(rows, seconds):
 
 
 COLUMNS = [("t", "t/s", 6, 1), ("ui_rss", "UI RSS MiB", 11, 1024), ("ui_pss", "UI PSS MiB", 11, 1024),
+           ("ui_private", "UI priv MiB", 12, 1024),
            ("web_n", "web", 4, 1), ("web_rss", "web RSS MiB", 12, 1024),
            ("web_pss", "web PSS MiB", 12, 1024), ("net_pss", "net PSS MiB", 12, 1024),
            ("log_kib", "log KiB", 8, 1), ("fds", "fds", 5, 1), ("threads", "thr", 5, 1),
-           ("conns", "conns", 6, 1)]
+           ("conns", "conns", 6, 1), ("frame_max", "frame max ms", 13, 1.0),
+           ("update_max", "log upd max ms", 15, 1.0)]
 
 
 def print_table(rows, out, every=6):
+    """Every sixth row; the frame columns give the largest since the row before."""
     out.write(" ".join(f"{title:>{width}}" for _, title, width, _ in COLUMNS) + "\n")
+    shown = 0
     for i, row in enumerate(rows):
         if i % every == 0 or i == len(rows) - 1:
-            out.write(" ".join(f"{row.get(key, 0) / div:>{width}.{0 if div == 1 else 1}f}"
+            row = dict(row)
+            for key in ("frame_max", "update_max"):
+                row[key] = max(r.get(key, 0) for r in rows[shown:i + 1])
+            shown = i + 1
+            out.write(" ".join(f"{row.get(key, 0) / div:>{width}.{1 if isinstance(div, float) or div > 1 else 0}f}"
                                for key, _, width, div in COLUMNS) + "\n")
 
 
@@ -175,21 +231,46 @@ class Driver:
 
     def __init__(self, args, workdir):
         self.args = args
+        self.window = None
+        self.closing = None
+        self.found = {}
         self.failed_steps = 0
         self.log_kib = 0
-        self.largest_log = (0, 0)  # (KiB, lines)
+        self.largest_log = (0, 0, 0, 0)  # KiB, lines, and the round's begin and end
+        self.measured_at = time.monotonic()
         self.latencies = []
         self.counter = 0
         if args.minibrowser:
             env = dict(os.environ, WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS="1")
+            if args.frame_times:
+                env.update(LD_PRELOAD=args.frame_times, SOAK_FRAME_TIMES=args.frame_file)
             self.process = subprocess.Popen([args.program, HOME], env=env,
                                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             self.app = None
             wait_for(lambda: self._window_of(self.process.pid), what="the browser's window")
         else:
-            self.app = Orvalis(args.program, tempfile.mkdtemp(dir=workdir))
+            env = {}
+            if args.frame_times:
+                env = {"LD_PRELOAD": args.frame_times, "SOAK_FRAME_TIMES": args.frame_file}
+            self.app = Orvalis(args.program, tempfile.mkdtemp(dir=workdir), env)
             self.process = self.app.process
             self.wait_title("벨모라 - 홈")
+            if args.keyboard:
+                self._find_buttons()
+
+    def _find_buttons(self):
+        """Where the travel buttons are; afterwards the window is not read."""
+        self.window = self.app.xid()
+        self.buttons = {}
+        for name in ("뒤로", "앞으로", "뒤로 목록"):
+            box = self.app.named(name).queryComponent().getExtents(harness.pyatspi.WINDOW_COORDS)
+            self.buttons[name] = (box.x + box.width // 2, box.y + box.height // 2)
+        self.closing, self.app = self.app, None
+
+    def click(self, name):
+        x, y = self.buttons[name]
+        subprocess.run(["xdotool", "mousemove", "--window", str(self.window), str(x), str(y),
+                        "click", "1"], check=True)
 
     @staticmethod
     def _window_of(pid):
@@ -203,7 +284,7 @@ class Driver:
     def wait_title(self, title, timeout=20):
         if self.app:
             wait_for(lambda: self.app.title() == f"{CAPTION} - {title}", timeout,
-                     what=f"the page {title!r}")
+                     what=f"the page {title!r}", interval=0.5)
         else:
             time.sleep(STEP_SECONDS)
 
@@ -217,28 +298,49 @@ class Driver:
         except Exception as e:  # noqa: BLE001 - one slow step does not end the soak
             self.failed_steps += 1
             print(f"  step {name}: {e}", file=sys.stderr, flush=True)
-            if self.app:
-                self.app.key("Escape")
+            if self.alive():
+                subprocess.run(["xdotool", "key", "Escape"], check=False)
         time.sleep(STEP_SECONDS)
 
     def go(self, url):
         if self.app:
             self.app.enter_address(url)
         else:
-            window = self._window_of(self.process.pid)
+            window = self.window or self._window_of(self.process.pid)
             subprocess.run(["xdotool", "windowfocus", "--sync", str(window)], check=False)
             subprocess.run(["xdotool", "key", "ctrl+l", "ctrl+a"], check=True)
             subprocess.run(["xdotool", "type", "--delay", "10", url], check=True)
             subprocess.run(["xdotool", "key", "Return"], check=True)
 
+    # Every object read over the accessibility bus is built in the window's
+    # process (and the page's in the engine's): the controls that stay are
+    # looked up once, and walks leave out the page.
+    @staticmethod
+    def controls(node, depth=0):
+        yield node
+        if depth < 40 and node.name != "WebKitWebView":
+            for child in harness.accessible_children(node):
+                yield from Driver.controls(child, depth + 1)
+
+    def control(self, predicate, what):
+        if what not in self.found:
+            self.found[what] = wait_for(
+                lambda: next((n for n in self.controls(self.app.window) if predicate(n)), None),
+                10, what=what)
+        return self.found[what]
+
     def press(self, name):
-        node = wait_for(lambda: self.app.find(lambda n: n.name == name), 10, what=name)
-        self.app.press(node)
+        self.app.press(self.control(lambda n: n.name == name, name))
+
+    def memo(self):
+        return self.control(lambda n: n.getRoleName() == "text" and n.name == "기록 창", "log")
 
 
     def travel(self, direction):
         if self.app:
             self.press("뒤로" if direction < 0 else "앞으로")
+        elif self.window:
+            self.click("뒤로" if direction < 0 else "앞으로")
         else:
             subprocess.run(["xdotool", "key", "alt+Left" if direction < 0 else "alt+Right"],
                            check=True)
@@ -246,18 +348,31 @@ class Driver:
     def history_menu(self):
         if self.app:
             self.press("뒤로 목록")
-            items = wait_for(lambda: [n for n in harness.walk(self.app.app)
+            items = wait_for(lambda: [n for n in self.controls(self.app.app)
                                       if n.getRoleName() == "push button"
                                       and n.name.startswith("벨모라")], 10, what="the back menu")
-            self.app.press(items[min(2, len(items) - 1)])
+            item = items[min(2, len(items) - 1)]
+            # The menu lists "site page" for a page titled "site - page".
+            title = item.name.replace(" ", "")
+            self.app.press(item)
+            # Typing into the address bar while the page loads would race it;
+            # a page of the same title as the one left gives no sign, and is
+            # given the time of a step.
+            time.sleep(STEP_SECONDS)
+            wait_for(lambda: self.app.title().replace(" ", "").replace("-", "").endswith(title),
+                     20, what=f"the page {item.name!r} from the back menu", interval=0.5)
+        elif self.window:
+            # The menu is opened and closed; its items are found by reading.
+            self.click("뒤로 목록")
+            time.sleep(1)
+            subprocess.run(["xdotool", "key", "Escape"], check=True)
         else:
             subprocess.run(["xdotool", "key", "alt+Left", "alt+Left", "alt+Left"], check=True)
 
     def clear_log(self):
         if not self.app:
             return
-        memo = self.app.find(lambda n: n.getRoleName() == "text" and n.name == "기록 창")
-        box = memo.queryComponent().getExtents(harness.pyatspi.WINDOW_COORDS)
+        box = self.memo().queryComponent().getExtents(harness.pyatspi.WINDOW_COORDS)
         window = self.app.xid()
         subprocess.run(["xdotool", "mousemove", "--window", str(window), str(box.x + 40),
                         str(box.y + 20), "click", "3"], check=True)
@@ -272,13 +387,15 @@ class Driver:
         display refreshes) while the log is this large."""
         if not self.app:
             return
-        memo = self.app.find(lambda n: n.getRoleName() == "text" and n.name == "기록 창")
-        text = memo.queryText()
+        measured_at, self.measured_at = self.measured_at, time.monotonic()
+        text = self.memo().queryText()
         chars = text.characterCount
-        self.log_kib = len(text.getText(0, -1).encode()) / 1024
-        lines = text.getText(0, -1).count("\n")
+        log = text.getText(0, -1)
+        self.log_kib = len(log.encode()) / 1024
         if self.log_kib > self.largest_log[0]:
-            self.largest_log = (self.log_kib, lines)
+            # The round that brought the log to this size.
+            self.largest_log = (self.log_kib, log.count("\n"), measured_at,
+                                self.measured_at)
             samples = []
             for _ in range(50):
                 begin = time.perf_counter()
@@ -318,8 +435,8 @@ class Driver:
         time.sleep(20)
 
     def close(self):
-        if self.app:
-            return self.app.close_and_wait(30)
+        if self.app or self.closing:
+            return (self.app or self.closing).close_and_wait(30)
         self.process.terminate()
         return self.process.wait(30)
 
@@ -330,16 +447,21 @@ def main():
     parser.add_argument("--minutes", type=float, default=30)
     parser.add_argument("--warmup", type=float, default=5)
     parser.add_argument("--minibrowser", action="store_true")
+    parser.add_argument("--keyboard", action="store_true",
+                        help="drive by keyboard and mouse, reading the window only at start-up")
+    parser.add_argument("--frame-times", help="the frame timing library to preload")
     parser.add_argument("--smoke", action="store_true",
                         help="fail when the program crashes or keeps more descriptors")
     args = parser.parse_args()
 
     workdir = tempfile.mkdtemp(prefix="orvalis-soak-")
+    args.frame_file = os.path.join(workdir, "frame-times")
     harness.prepare_namespace()
     site = TestSite(workdir)
     driver = Driver(args, workdir)
     started = time.monotonic()
-    sampler = Sampler(driver.process.pid, started)
+    frame_times = FrameTimes(args.frame_file) if args.frame_times else None
+    sampler = Sampler(driver.process.pid, started, frame_times)
     sampler.start()
     end = started + args.minutes * 60
     next_clear = started + LOG_CLEAR_SECONDS
@@ -376,6 +498,7 @@ def main():
         for key, label, div in (("ui_pss", "UI PSS MiB", 1024),
                                 ("ui_pss_beyond_log", "UI PSS beyond log MiB", 1024),
                                 ("ui_rss", "UI RSS MiB", 1024),
+                                ("ui_private", "UI private MiB", 1024),
                                 ("web_pss", "web PSS MiB", 1024), ("net_pss", "net PSS MiB", 1024),
                                 ("log_kib", "log KiB", 1), ("fds", "fds", 1),
                                 ("threads", "threads", 1)):
@@ -386,10 +509,31 @@ def main():
         if r10 and rend["t"] >= 1200 and r10["web_pss"]:
             out.write(f"web PSS at 10 min {r10['web_pss'] / 1024:.1f} MiB, at end "
                       f"{rend['web_pss'] / 1024:.1f} MiB ({(rend['web_pss'] / r10['web_pss'] - 1) * 100:+.1f}%)\n")
+            # The engine's releases draw a saw-tooth with a period of minutes:
+            # single samples fall on a peak or in a trough, means of four
+            # minutes around 10 minutes and of the last four do not.
+            early = [r["web_pss"] for r in rows if 480 <= r["t"] <= 720]
+            late = [r["web_pss"] for r in rows if r["t"] >= rend["t"] - 240]
+            if early and late:
+                a, b = statistics.mean(early) / 1024, statistics.mean(late) / 1024
+                out.write(f"web PSS mean of minutes 8-12 {a:.1f} MiB, of the last 4 minutes "
+                          f"{b:.1f} MiB ({(b / a - 1) * 100:+.1f}%)\n")
     if final:
         out.write(f"after a quiet pause: firewall connections {final['conns']}, "
                   f"descriptors {final['fds']} (after the first round {baseline_fds}), "
                   f"threads {final['threads']}\n")
+    if frame_times:
+        frame_times.read_new()
+        n, median, top = spread(frame_times.frames, started + warm, float("inf"))
+        out.write(f"frames after warm-up: {n}, median {median:.1f} ms, max {top:.1f} ms\n")
+        if driver.largest_log[0]:
+            kib, lines, begin, end = driver.largest_log
+            n, median, top = spread(frame_times.frames, begin, end)
+            u, umedian, utop = spread(frame_times.updates, begin, end)
+            out.write(f"display refresh in the round that brought the log to its largest "
+                      f"({kib:.0f} KiB, {lines} lines): frames {n}, median {median:.1f} ms, "
+                      f"max {top:.1f} ms; log updates {u}, median {umedian:.2f} ms, "
+                      f"max {utop:.1f} ms\n")
     if driver.latencies:
         lat = driver.latencies
         out.write(f"largest log {driver.largest_log[0]:.0f} KiB, {driver.largest_log[1]} lines; "
