@@ -151,12 +151,6 @@ void TSocketHandle::UpdateBindingLocal() {
     Port = local.Port;
 }
 
-void TSocketHandle::UpdateBindingPeer() {
-    TSocketAddress peer = TStack::GetPeerName(handle_);
-    PeerIP = peer.IP;
-    PeerPort = peer.Port;
-}
-
 bool TSocketHandle::Readable(int timeoutMs) const {
     return TStack::Readable(handle_, timeoutMs);
 }

@@ -80,7 +80,6 @@ public:
     // Forgets the local and peer addresses.
     void Reset();
     void UpdateBindingLocal();
-    void UpdateBindingPeer();
     // timeoutMs -1 waits without limit.
     bool Readable(int timeoutMs) const;
     void SetSockOpt(int level, int option, int32_t value);

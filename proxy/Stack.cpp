@@ -302,15 +302,6 @@ TSocketAddress TStack::GetSocketName(TSocket handle) {
     return AddressOf(address);
 }
 
-TSocketAddress TStack::GetPeerName(TSocket handle) {
-    sockaddr_storage address;
-    socklen_t length = sizeof address;
-    if (getpeername(handle, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        RaiseLastError();
-    }
-    return AddressOf(address);
-}
-
 bool TStack::Readable(TSocket handle, int timeoutMs) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);

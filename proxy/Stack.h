@@ -42,7 +42,6 @@ public:
     static void Disconnect(TSocket handle);
     static void SetSocketOption(TSocket handle, int level, int option, int32_t value);
     static TSocketAddress GetSocketName(TSocket handle);
-    static TSocketAddress GetPeerName(TSocket handle);
     // True when the socket has data, a waiting connection, or a closed peer.
     // timeoutMs -1 waits without limit.
     static bool Readable(TSocket handle, int timeoutMs);
