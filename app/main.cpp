@@ -1,5 +1,6 @@
 // Program entry: one independent window per launch; no arguments are read.
 #include "app/Unit1.h"
+#include "app/WindowRenderer.h"
 
 #include <gtkmm.h>
 
@@ -8,6 +9,7 @@ int main(int, char** argv) {
     Glib::set_application_name("Orvalis");
     std::unique_ptr<orvalis::app::TMainForm> MainForm;
     app->signal_activate().connect([&] {
+        orvalis::app::ChooseWindowRenderer();
         Gtk::IconTheme::get_for_display(Gdk::Display::get_default())
             ->add_resource_path("/org/orvalis/Orvalis/icons");
         Gtk::Window::set_default_icon_name("org.orvalis.Orvalis");
