@@ -78,6 +78,25 @@ class StartUp(ProgramTest):
         self.assertEqual(len(lines), 1)
         self.assertEqual(self.app.status_panels()[2], "0")
 
+    def test_window_draws_with_cairo_over_software_opengl(self):
+        # Xvfb's OpenGL is a software rasterizer. The choice is made before the
+        # engine starts its processes, which inherit it.
+        def children():
+            found = []
+            for pid in filter(str.isdigit, os.listdir("/proc")):
+                try:
+                    with open(f"/proc/{pid}/stat") as f:
+                        parent = int(f.read().rsplit(")", 1)[1].split()[1])
+                    if parent == self.app.process.pid:
+                        with open(f"/proc/{pid}/environ", "rb") as f:
+                            found.append(f.read().split(b"\0"))
+                except (OSError, IndexError, ValueError):
+                    continue
+            return found
+        for environment in wait_for(children, what="the engine's processes"):
+            self.assertEqual([e for e in environment if e.startswith(b"GSK_RENDERER=")],
+                             [b"GSK_RENDERER=cairo"])
+
 
 class RequestFilter(ProgramTest):
     def test_1_home_page_arrives_through_the_proxy(self):
