@@ -546,7 +546,8 @@ def report_refresh(out, frame_times, rounds, warm):
     spans = [("after warm-up", warm, float("inf"))]
     if largest:
         spans.append((f"round with the log largest ({largest / 1024:.0f} KiB)", begin, end))
-    out.write("display refresh, ms (count: median / p99 / max):\n")
+    out.write("display refresh, ms (count: median / p99 / max):\n" + " " * 38
+              + "   ".join(f"{title:<32}" for title, _, _ in spans) + "\n")
     for what, entries in (("log updates", frame_times.updates),
                           ("frames showing one, no page loading",
                            frame_times.frames_after_updates()),
@@ -556,7 +557,6 @@ def report_refresh(out, frame_times, rounds, warm):
             n, median, p99, top = spread(entries, b, e)
             cells.append(f"{n:>6}: {median:6.2f} / {p99:6.1f} / {top:6.1f}")
         out.write(f"  {what:<36}" + "   ".join(cells) + "\n")
-    out.write("  " + " " * 36 + "   ".join(f"{title:<31}" for title, _, _ in spans) + "\n")
 
 
 def main():
