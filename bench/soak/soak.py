@@ -439,7 +439,7 @@ class Driver:
         if self.app:
             self.press(name)
             items = wait_for(lambda: [n for n in self.controls(self.app.app)
-                                      if n.getRoleName() == "push button"
+                                      if n.getRoleName() == "menu item"
                                       and n.name.startswith("벨모라")], 10, what=f"the {name}")
             self.app.press(items[min(index, len(items) - 1)])
         elif self.places:
