@@ -4,13 +4,17 @@ threads and the firewall's connections every 10 seconds.
 
 Runs inside the end-to-end tests' namespace (see bench/soak/run):
     soak.py PROGRAM [--minutes N] [--warmup M] [--smoke] [--minibrowser]
-                    [--keyboard] [--frame-times LIBRARY]
-With --minibrowser, PROGRAM is a plain engine browser driven through the same
-page loop by keyboard (for comparing the engine's memory). With --keyboard the
-program is driven by keyboard and mouse alone, the accessibility bus read only
-at start-up (to find the buttons), for telling its own memory growth from what
-the soak's reads build. With --frame-times, LIBRARY (bench/soak/FrameTimes.cpp)
-is preloaded into the program and times its display refreshes.
+                    [--read-back] [--frame-times LIBRARY]
+The program is driven by keyboard and mouse, its window read over the
+accessibility bus only at start-up (to find where its controls are): every
+object read so is built in the window's process and stays there, which is the
+soak's own memory growth, not the program's. Whether a step arrived is seen
+from outside: the window's caption as the X server holds it, and the pages the
+test site served. With --read-back the program is driven and checked through
+the accessibility bus instead. With --minibrowser, PROGRAM is a plain engine
+browser driven through the same page loop by keyboard (for comparing the
+engine's memory). With --frame-times, LIBRARY (bench/soak/FrameTimes.cpp) is
+preloaded into the program and times its display refreshes.
 """
 import argparse
 import os
@@ -83,9 +87,12 @@ def threads(pid):
     return int(match.group(1)) if match else 0
 
 
-def live_connections(pid):
-    """TCP sockets the process holds that are neither listening nor closed:
-    the firewall's connections to the engine and to origins."""
+TCP_STATES = {"01": "established", "02": "syn-sent", "04": "fin-wait-1", "05": "fin-wait-2",
+              "06": "time-wait", "08": "close-wait", "09": "last-ack", "0B": "closing"}
+
+
+def tcp_sockets(pid):
+    """The TCP sockets the process holds, as (local port, remote port, state)."""
     inodes = set()
     try:
         for fd in os.listdir(f"/proc/{pid}/fd"):
@@ -93,53 +100,104 @@ def live_connections(pid):
             if target.startswith("socket:["):
                 inodes.add(target[8:-1])
     except OSError:
-        return 0
-    count = 0
+        return []
+    found = []
     for table in ("tcp", "tcp6"):
         for line in read(f"/proc/{pid}/net/{table}").splitlines()[1:]:
             cols = line.split()
-            # 0A listening, 07 closed.
-            if cols[9] in inodes and cols[3] not in ("0A", "07"):
-                count += 1
-    return count
+            if cols[9] in inodes:
+                found.append((int(cols[1].rsplit(":", 1)[1], 16),
+                              int(cols[2].rsplit(":", 1)[1], 16), cols[3]))
+    return found
+
+
+def live_connections(pid):
+    """The firewall's connections to the engine and to origins: the sockets
+    neither listening (0A) nor closed (07)."""
+    return [s for s in tcp_sockets(pid) if s[2] not in ("0A", "07")]
+
+
+def describe_connections(pid):
+    """Each live connection, with its peer: a connection on a listening port
+    is one the engine opened, any other one the firewall opened to an origin."""
+    sockets = tcp_sockets(pid)
+    listening = {local for local, _, state in sockets if state == "0A"}
+    return ", ".join(
+        f"{'engine' if local in listening else 'origin :' + str(remote)} "
+        f"{TCP_STATES.get(state, state)}"
+        for local, remote, state in sockets if state not in ("0A", "07"))
 
 
 class FrameTimes:
-    """The frames and log panel updates the preloaded library wrote down, as
-    (end in monotonic seconds, milliseconds of work)."""
+    """What the preloaded library wrote down: frames and log panel updates as
+    (end in monotonic seconds, milliseconds of work), the log's bytes after
+    each update, and the stretches in which a page was loading."""
+
+    LOAD_LIMIT = 20  # seconds: a view that ends while loading finishes nothing
 
     def __init__(self, path):
         self.path, self.offset = path, 0
-        self.frames, self.updates = [], []
+        self.frames, self.updates, self.log_bytes = [], [], []
+        self.loads, self.loading = [], {}
+        self.lock = threading.Lock()
 
     def read_new(self):
-        """Reads what was written since the last call; returns the largest
-        frame and update of that stretch."""
-        try:
-            with open(self.path) as f:
-                f.seek(self.offset)
-                text = f.read()
-        except OSError:
-            return 0.0, 0.0
-        text = text[:text.rfind("\n") + 1]
-        self.offset += len(text.encode())
-        frame_max = update_max = 0.0
-        for line in text.splitlines():
-            kind, end, us = line.split()
-            entry = (float(end) / 1000, int(us) / 1000)
-            if kind == "F":
-                self.frames.append(entry)
-                frame_max = max(frame_max, entry[1])
-            else:
-                self.updates.append(entry)
-                update_max = max(update_max, entry[1])
-        return frame_max, update_max
+        """Reads what was written since the last call."""
+        with self.lock:
+            try:
+                with open(self.path) as f:
+                    f.seek(self.offset)
+                    text = f.read()
+            except OSError:
+                return
+            text = text[:text.rfind("\n") + 1]
+            self.offset += len(text.encode())
+            for line in text.splitlines():
+                kind, end, value, *rest = line.split()
+                end = float(end) / 1000
+                if kind == "F":
+                    self.frames.append((end, int(value) / 1000))
+                elif kind == "U":
+                    self.updates.append((end, int(value) / 1000))
+                    self.log_bytes.append((end, int(rest[0])))
+                elif value == "0":
+                    self.loading[rest[0]] = end
+                elif value == "3" and rest[0] in self.loading:
+                    self.loads.append((self.loading.pop(rest[0]), end))
+
+    def log_kib(self):
+        with self.lock:
+            return self.log_bytes[-1][1] / 1024 if self.log_bytes else 0
+
+    def log_since(self, begin):
+        """The log's smallest size in KiB after begin, or None without an update since."""
+        with self.lock:
+            sizes = [b for t, b in self.log_bytes if t >= begin]
+        return min(sizes) / 1024 if sizes else None
+
+    def loading_at(self, t):
+        return any(b <= t <= min(e, b + self.LOAD_LIMIT) for b, e in self.loads) or any(
+            b <= t <= b + self.LOAD_LIMIT for b in self.loading.values())
+
+    def frames_after_updates(self):
+        """The first frame after each log update that came with no page loading:
+        the frame that shows it."""
+        found, i = [], 0
+        for t, _ in self.updates:
+            while i < len(self.frames) and self.frames[i][0] < t:
+                i += 1
+            if i < len(self.frames) and self.frames[i][0] - t < 1 and not self.loading_at(t):
+                found.append(self.frames[i])
+        return found
 
 
 def spread(entries, begin, end):
-    """(count, median, max) of the milliseconds of the entries ending in [begin, end]."""
+    """(count, median, 99th percentile, max) of the milliseconds of the entries
+    ending in [begin, end]."""
     ms = sorted(v for t, v in entries if begin <= t <= end)
-    return (len(ms), statistics.median(ms), ms[-1]) if ms else (0, 0.0, 0.0)
+    if not ms:
+        return 0, 0.0, 0.0, 0.0
+    return len(ms), statistics.median(ms), ms[max(0, -(-len(ms) * 99 // 100) - 1)], ms[-1]
 
 
 class Sampler(threading.Thread):
@@ -151,7 +209,8 @@ class Sampler(threading.Thread):
         self.pid, self.started, self.frame_times = pid, started, frame_times
         self.rows = []
         self.web_pids = set()
-        self.log_kib = 0  # set by the driver, which reads the log panel
+        self.log_kib = 0  # set by the driver when it reads the log panel
+        self.sampled_at = started
         self.stopping = threading.Event()
 
     def sample(self):
@@ -160,19 +219,24 @@ class Sampler(threading.Thread):
         net = [p for p, comm in children(self.pid) if comm.startswith("WebKitNetworkP")]
         self.web_pids.update(web)
         web_mem = [memory_kib(p) for p in web]
+        now = time.monotonic()
         row = {
-            "t": time.monotonic() - self.started,
+            "t": now - self.started,
             "ui_rss": rss, "ui_pss": pss, "ui_private": private,
             "web_n": len(web),
             "web_rss": sum(m[0] for m in web_mem), "web_pss": sum(m[1] for m in web_mem),
             "net_pss": sum(memory_kib(p)[1] for p in net),
             "fds": descriptors(self.pid), "threads": threads(self.pid),
-            "conns": live_connections(self.pid), "log_kib": self.log_kib,
+            "conns": len(live_connections(self.pid)), "log_kib": self.log_kib,
         }
         if self.frame_times:
-            row["frame_max"], row["update_max"] = self.frame_times.read_new()
+            self.frame_times.read_new()
+            row["log_kib"] = self.frame_times.log_kib()
+            row["frame_max"] = spread(self.frame_times.frames, self.sampled_at, now)[3]
+            row["update_max"] = spread(self.frame_times.updates, self.sampled_at, now)[3]
+        self.sampled_at = now
         # What the window keeps beyond the log text it shows.
-        row["ui_pss_beyond_log"] = pss - self.log_kib
+        row["ui_pss_beyond_log"] = pss - row["log_kib"]
         self.rows.append(row)
         return row
 
@@ -229,17 +293,19 @@ class Driver:
     (a page that does not arrive in time on a loaded machine) are counted,
     not fatal; the program ending is."""
 
-    def __init__(self, args, workdir):
+    def __init__(self, args, workdir, frame_times):
         self.args = args
+        self.frame_times = frame_times
         self.window = None
         self.closing = None
         self.found = {}
+        self.places = {}
         self.failed_steps = 0
         self.log_kib = 0
-        self.largest_log = (0, 0, 0, 0)  # KiB, lines, and the round's begin and end
-        self.measured_at = time.monotonic()
+        self.largest_log = (0, 0)  # KiB and lines, when the log is read back
         self.latencies = []
         self.counter = 0
+        self.rounds = []  # (begin, end) in monotonic seconds
         if args.minibrowser:
             env = dict(os.environ, WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS="1")
             if args.frame_times:
@@ -247,30 +313,40 @@ class Driver:
             self.process = subprocess.Popen([args.program, HOME], env=env,
                                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
             self.app = None
-            wait_for(lambda: self._window_of(self.process.pid), what="the browser's window")
+            self.window = wait_for(lambda: self._window_of(self.process.pid),
+                                   what="the browser's window")
+            self.caption = None
         else:
             env = {}
             if args.frame_times:
                 env = {"LD_PRELOAD": args.frame_times, "SOAK_FRAME_TIMES": args.frame_file}
             self.app = Orvalis(args.program, tempfile.mkdtemp(dir=workdir), env)
             self.process = self.app.process
+            self.caption = lambda title: f"{CAPTION} - {title}"
             self.wait_title("벨모라 - 홈")
-            if args.keyboard:
-                self._find_buttons()
+            if not args.read_back:
+                self._find_places()
 
-    def _find_buttons(self):
-        """Where the travel buttons are; afterwards the window is not read."""
+    def _find_places(self):
+        """Where the travel buttons and the log panel are; afterwards the
+        window is not read over the accessibility bus."""
         self.window = self.app.xid()
-        self.buttons = {}
-        for name in ("뒤로", "앞으로", "뒤로 목록"):
+        for name in ("뒤로", "앞으로", "뒤로 목록", "앞으로 목록"):
             box = self.app.named(name).queryComponent().getExtents(harness.pyatspi.WINDOW_COORDS)
-            self.buttons[name] = (box.x + box.width // 2, box.y + box.height // 2)
+            self.places[name] = (box.x + box.width // 2, box.y + box.height // 2)
+        box = self.memo().queryComponent().getExtents(harness.pyatspi.WINDOW_COORDS)
+        self.places["log"] = (box.x + 40, box.y + 20)
+        self.found.clear()
         self.closing, self.app = self.app, None
 
-    def click(self, name):
-        x, y = self.buttons[name]
+    def click(self, name, button="1"):
+        x, y = self.places[name]
         subprocess.run(["xdotool", "mousemove", "--window", str(self.window), str(x), str(y),
-                        "click", "1"], check=True)
+                        "click", button], check=True)
+
+    @staticmethod
+    def key(*keys):
+        subprocess.run(["xdotool", "key"] + list(keys), check=True)
 
     @staticmethod
     def _window_of(pid):
@@ -281,12 +357,23 @@ class Driver:
     def alive(self):
         return self.process.poll() is None
 
+    def x_caption(self):
+        """The window's caption as the X server holds it: reading it asks the
+        program nothing."""
+        return subprocess.run(["xdotool", "getwindowname", str(self.window)],
+                              capture_output=True, text=True, check=False).stdout.strip()
+
     def wait_title(self, title, timeout=20):
-        if self.app:
-            wait_for(lambda: self.app.title() == f"{CAPTION} - {title}", timeout,
+        if not self.caption:
+            # The plain browser opens pop-ups in windows of their own and
+            # follows off-site links: its pages are not checked.
+            time.sleep(STEP_SECONDS)
+        elif self.app:
+            wait_for(lambda: self.app.title() == self.caption(title), timeout,
                      what=f"the page {title!r}", interval=0.5)
         else:
-            time.sleep(STEP_SECONDS)
+            wait_for(lambda: self.caption(title) in self.x_caption(), timeout,
+                     what=f"the page {title!r} (caption {self.x_caption()!r})", interval=0.5)
 
     def step(self, name, action, title=None):
         if not self.alive():
@@ -297,7 +384,7 @@ class Driver:
                 self.wait_title(title)
         except Exception as e:  # noqa: BLE001 - one slow step does not end the soak
             self.failed_steps += 1
-            print(f"  step {name}: {e}", file=sys.stderr, flush=True)
+            print(f"  round {self.counter}, step {name}: {e}", file=sys.stderr, flush=True)
             if self.alive():
                 subprocess.run(["xdotool", "key", "Escape"], check=False)
         time.sleep(STEP_SECONDS)
@@ -306,11 +393,18 @@ class Driver:
         if self.app:
             self.app.enter_address(url)
         else:
-            window = self.window or self._window_of(self.process.pid)
-            subprocess.run(["xdotool", "windowfocus", "--sync", str(window)], check=False)
-            subprocess.run(["xdotool", "key", "ctrl+l", "ctrl+a"], check=True)
-            subprocess.run(["xdotool", "type", "--delay", "10", url], check=True)
-            subprocess.run(["xdotool", "key", "Return"], check=True)
+            # A busy machine drops keys: the address is typed again until the
+            # bar holds it, as the clipboard (the X server's) tells.
+            for _ in range(3):
+                subprocess.run(["xdotool", "windowfocus", "--sync", str(self.window)], check=False)
+                self.key("ctrl+l", "ctrl+a")
+                subprocess.run(["xdotool", "type", "--delay", "10", url], check=True)
+                self.key("ctrl+a", "ctrl+c")
+                time.sleep(0.3)
+                if subprocess.run(["xclip", "-selection", "clipboard", "-o"], capture_output=True,
+                                  text=True, timeout=5, check=False).stdout == url:
+                    break
+            self.key("Return")
 
     # Every object read over the accessibility bus is built in the window's
     # process (and the page's in the engine's): the controls that stay are
@@ -335,67 +429,66 @@ class Driver:
     def memo(self):
         return self.control(lambda n: n.getRoleName() == "text" and n.name == "기록 창", "log")
 
-
     def travel(self, direction):
+        name = "뒤로" if direction < 0 else "앞으로"
         if self.app:
-            self.press("뒤로" if direction < 0 else "앞으로")
-        elif self.window:
-            self.click("뒤로" if direction < 0 else "앞으로")
+            self.press(name)
+        elif self.places:
+            self.click(name)
         else:
-            subprocess.run(["xdotool", "key", "alt+Left" if direction < 0 else "alt+Right"],
-                           check=True)
+            self.key("alt+Left" if direction < 0 else "alt+Right")
 
-    def history_menu(self):
+    def history_menu(self, name, index, title):
+        """Opens the back or forward menu and picks its index-th page."""
         if self.app:
-            self.press("뒤로 목록")
+            self.press(name)
             items = wait_for(lambda: [n for n in self.controls(self.app.app)
-                                      if n.getRoleName() == "push button"
-                                      and n.name.startswith("벨모라")], 10, what="the back menu")
-            item = items[min(2, len(items) - 1)]
-            # The menu lists "site page" for a page titled "site - page".
-            title = item.name.replace(" ", "")
-            self.app.press(item)
-            # Typing into the address bar while the page loads would race it;
-            # a page of the same title as the one left gives no sign, and is
-            # given the time of a step.
-            time.sleep(STEP_SECONDS)
-            wait_for(lambda: self.app.title().replace(" ", "").replace("-", "").endswith(title),
-                     20, what=f"the page {item.name!r} from the back menu", interval=0.5)
-        elif self.window:
-            # The menu is opened and closed; its items are found by reading.
-            self.click("뒤로 목록")
+                                      if n.getRoleName() == "menu item"
+                                      and n.name.startswith("벨모라")], 10, what=f"the {name}")
+            self.app.press(items[min(index, len(items) - 1)])
+        elif self.places:
+            self.click(name)
+            # The menu opens with its first page focused.
             time.sleep(1)
-            subprocess.run(["xdotool", "key", "Escape"], check=True)
+            self.key(*["Down"] * index, "Return")
         else:
-            subprocess.run(["xdotool", "key", "alt+Left", "alt+Left", "alt+Left"], check=True)
+            self.key(*["alt+Left" if name == "뒤로 목록" else "alt+Right"] * (index + 1))
+        self.wait_title(title)
 
     def clear_log(self):
-        if not self.app:
-            return
-        box = self.memo().queryComponent().getExtents(harness.pyatspi.WINDOW_COORDS)
-        window = self.app.xid()
-        subprocess.run(["xdotool", "mousemove", "--window", str(window), str(box.x + 40),
-                        str(box.y + 20), "click", "3"], check=True)
-        item = wait_for(lambda: self.app.find(lambda n: n.name.startswith("지우기")), 10,
-                        what="the log menu")
-        self.app.press(item)
-        wait_for(lambda: len(self.app.log_lines()) <= 3, 10, what="the cleared log")
+        """Clears the log from its context menu; without reading the window,
+        the log panel's next update tells that it was cleared."""
+        if self.app:
+            box = self.memo().queryComponent().getExtents(harness.pyatspi.WINDOW_COORDS)
+            subprocess.run(["xdotool", "mousemove", "--window", str(self.app.xid()),
+                            str(box.x + 40), str(box.y + 20), "click", "3"], check=True)
+            item = wait_for(lambda: self.app.find(lambda n: n.name.startswith("지우기")), 10,
+                            what="the log menu")
+            self.app.press(item)
+            wait_for(lambda: len(self.app.log_lines()) <= 3, 10, what="the cleared log")
+        elif self.places:
+            clicked = time.monotonic()
+            self.click("log", "3")
+            time.sleep(1)
+            self.key("e")  # the mnemonic of its clear item
+            if self.frame_times:
+                def cleared():
+                    self.frame_times.read_new()
+                    size = self.frame_times.log_since(clicked)
+                    return size is not None and size < 1
+                wait_for(cleared, 10, what="the cleared log")
 
     def measure_log(self):
-        """The log's size, and the UI thread's latency as seen from outside
-        (one accessibility round trip, answered by the main loop between
-        display refreshes) while the log is this large."""
+        """Read back: the log's size, and the UI thread's latency as seen from
+        outside (one accessibility round trip, answered by the main loop
+        between display refreshes) while the log is this large."""
         if not self.app:
             return
-        measured_at, self.measured_at = self.measured_at, time.monotonic()
         text = self.memo().queryText()
-        chars = text.characterCount
         log = text.getText(0, -1)
         self.log_kib = len(log.encode()) / 1024
         if self.log_kib > self.largest_log[0]:
-            # The round that brought the log to this size.
-            self.largest_log = (self.log_kib, log.count("\n"), measured_at,
-                                self.measured_at)
+            self.largest_log = (self.log_kib, log.count("\n"))
             samples = []
             for _ in range(50):
                 begin = time.perf_counter()
@@ -404,12 +497,12 @@ class Driver:
                 time.sleep(0.02)
             samples.sort()
             self.latencies = samples
-        return chars
 
     def cycle(self):
         """One round of the loop (about a minute)."""
         self.counter += 1
         n = self.counter
+        begin = time.monotonic()
         self.step("address bar: home", lambda: self.go(HOME), "벨모라 - 홈")
         # The page's own script follows its link (the page's insides are not on
         # the accessibility bus).
@@ -427,7 +520,10 @@ class Driver:
         self.step("new page", lambda: self.go(f"http://www.velmora.com/p{n}"), f"벨모라 /p{n}")
         self.step("page refusing an off-site link", lambda: self.go(HOME + "?auto=offsite"),
                   "벨모라 - 홈")
-        self.step("history menu", self.history_menu)
+        # Back past the new page and the ticker, then forward to the ticker.
+        self.step("back menu", lambda: self.history_menu("뒤로 목록", 2, "벨모라 메인"))
+        self.step("forward menu", lambda: self.history_menu("앞으로 목록", 0, "벨모라 - 시세"))
+        self.rounds.append((begin, time.monotonic()))
 
     def quiet(self):
         """A plain page and a pause: what is left open afterwards stays open."""
@@ -441,14 +537,40 @@ class Driver:
         return self.process.wait(30)
 
 
+def report_refresh(out, frame_times, rounds, warm):
+    """The display refresh's times after warm-up and in the round that brought
+    the log to its largest: the log panel's updates, the frames that showed
+    one while no page was loading, and every frame."""
+    frame_times.read_new()
+    largest, begin, end = 0, 0.0, 0.0
+    for b, e in rounds:
+        size = max((n for t, n in frame_times.log_bytes if b <= t <= e), default=0)
+        if size > largest:
+            largest, begin, end = size, b, e
+    spans = [("after warm-up", warm, float("inf"))]
+    if largest:
+        spans.append((f"round with the log largest ({largest / 1024:.0f} KiB)", begin, end))
+    out.write("display refresh, ms (count: median / p99 / max):\n" + " " * 38
+              + "   ".join(f"{title:<32}" for title, _, _ in spans) + "\n")
+    for what, entries in (("log updates", frame_times.updates),
+                          ("frames showing one, no page loading",
+                           frame_times.frames_after_updates()),
+                          ("all frames", frame_times.frames)):
+        cells = []
+        for _, b, e in spans:
+            n, median, p99, top = spread(entries, b, e)
+            cells.append(f"{n:>6}: {median:6.2f} / {p99:6.1f} / {top:6.1f}")
+        out.write(f"  {what:<36}" + "   ".join(cells) + "\n")
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("program")
     parser.add_argument("--minutes", type=float, default=30)
     parser.add_argument("--warmup", type=float, default=5)
     parser.add_argument("--minibrowser", action="store_true")
-    parser.add_argument("--keyboard", action="store_true",
-                        help="drive by keyboard and mouse, reading the window only at start-up")
+    parser.add_argument("--read-back", action="store_true",
+                        help="drive and check the program through the accessibility bus")
     parser.add_argument("--frame-times", help="the frame timing library to preload")
     parser.add_argument("--smoke", action="store_true",
                         help="fail when the program crashes or keeps more descriptors")
@@ -458,9 +580,9 @@ def main():
     args.frame_file = os.path.join(workdir, "frame-times")
     harness.prepare_namespace()
     site = TestSite(workdir)
-    driver = Driver(args, workdir)
-    started = time.monotonic()
     frame_times = FrameTimes(args.frame_file) if args.frame_times else None
+    driver = Driver(args, workdir, frame_times)
+    started = time.monotonic()
     sampler = Sampler(driver.process.pid, started, frame_times)
     sampler.start()
     end = started + args.minutes * 60
@@ -479,6 +601,11 @@ def main():
                 next_clear += LOG_CLEAR_SECONDS
         driver.quiet()
         final = sampler.sample()
+        held = describe_connections(driver.process.pid)
+        if held:
+            # Whether a connection is a last request's, or one that stays.
+            time.sleep(30)
+            held += f"; 30 s later {len(live_connections(driver.process.pid))}"
     except RuntimeError as e:
         print(f"soak: {e}", file=sys.stderr)
         status = 1
@@ -489,8 +616,8 @@ def main():
     name = "MiniBrowser" if args.minibrowser else "Orvalis"
     out = sys.stdout
     out.write(f"\n== soak of {name}: {args.minutes:g} min, {driver.counter} rounds, "
-              f"{driver.failed_steps} slow or failed steps, "
-              f"{len(sampler.web_pids)} web processes over the run\n")
+              f"{driver.failed_steps} failed steps, {len(site.lines())} requests served by the "
+              f"site, {len(sampler.web_pids)} web processes over the run\n")
     print_table(rows, out)
     warm = args.warmup * 60
     if rows and rows[-1]["t"] > warm:
@@ -519,25 +646,16 @@ def main():
                 out.write(f"web PSS mean of minutes 8-12 {a:.1f} MiB, of the last 4 minutes "
                           f"{b:.1f} MiB ({(b / a - 1) * 100:+.1f}%)\n")
     if final:
-        out.write(f"after a quiet pause: firewall connections {final['conns']}, "
-                  f"descriptors {final['fds']} (after the first round {baseline_fds}), "
-                  f"threads {final['threads']}\n")
+        out.write(f"after a quiet pause: firewall connections {final['conns']}"
+                  f"{f' ({held})' if held else ''}, descriptors {final['fds']} "
+                  f"(after the first round {baseline_fds}), threads {final['threads']}\n")
     if frame_times:
-        frame_times.read_new()
-        n, median, top = spread(frame_times.frames, started + warm, float("inf"))
-        out.write(f"frames after warm-up: {n}, median {median:.1f} ms, max {top:.1f} ms\n")
-        if driver.largest_log[0]:
-            kib, lines, begin, end = driver.largest_log
-            n, median, top = spread(frame_times.frames, begin, end)
-            u, umedian, utop = spread(frame_times.updates, begin, end)
-            out.write(f"display refresh in the round that brought the log to its largest "
-                      f"({kib:.0f} KiB, {lines} lines): frames {n}, median {median:.1f} ms, "
-                      f"max {top:.1f} ms; log updates {u}, median {umedian:.2f} ms, "
-                      f"max {utop:.1f} ms\n")
+        report_refresh(out, frame_times, driver.rounds, started + warm)
     if driver.latencies:
         lat = driver.latencies
-        out.write(f"largest log {driver.largest_log[0]:.0f} KiB, {driver.largest_log[1]} lines; "
-                  f"UI round trip then: median {lat[len(lat) // 2]:.1f} ms, max {lat[-1]:.1f} ms\n")
+        out.write(f"largest log read back {driver.largest_log[0]:.0f} KiB, {driver.largest_log[1]} "
+                  f"lines; UI round trip then: median {lat[len(lat) // 2]:.1f} ms, "
+                  f"max {lat[-1]:.1f} ms\n")
 
     code = driver.close() if driver.alive() else driver.process.returncode
     out.write(f"exit status {code}\n")
