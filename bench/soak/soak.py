@@ -117,6 +117,14 @@ def live_connections(pid):
     return [s for s in tcp_sockets(pid) if s[2] not in ("0A", "07")]
 
 
+def trimmed_memory_kib(pid):
+    """(PSS, private) in KiB after the process gave its allocator's freed heap
+    back to the system: what it keeps, apart from what it once needed."""
+    subprocess.run(["gdb", "-p", str(pid), "-batch", "-nx", "-ex", "call (int) malloc_trim(0)"],
+                   capture_output=True, timeout=120, check=False)
+    return memory_kib(pid)[1:]
+
+
 def describe_connections(pid):
     """Each live connection, with its peer: a connection on a listening port
     is one the engine opened, any other one the firewall opened to an origin."""
@@ -654,6 +662,11 @@ def main():
                   f"(after the first round {baseline_fds}), threads {final['threads']}\n")
     if frame_times:
         report_refresh(out, frame_times, driver.rounds, started + warm)
+    if final and not args.smoke:
+        pss, private = trimmed_memory_kib(driver.process.pid)
+        out.write(f"UI after giving freed heap back (malloc_trim): PSS {pss / 1024:.1f} MiB "
+                  f"(was {final['ui_pss'] / 1024:.1f}), private {private / 1024:.1f} MiB "
+                  f"(was {final['ui_private'] / 1024:.1f})\n")
     if driver.latencies:
         lat = driver.latencies
         out.write(f"largest log read back {driver.largest_log[0]:.0f} KiB, {driver.largest_log[1]} "
