@@ -117,6 +117,14 @@ def live_connections(pid):
     return [s for s in tcp_sockets(pid) if s[2] not in ("0A", "07")]
 
 
+def trimmed_memory_kib(pid):
+    """(PSS, private) in KiB after the process gave its allocator's freed heap
+    back to the system: what it keeps, apart from what it once needed."""
+    subprocess.run(["gdb", "-p", str(pid), "-batch", "-nx", "-ex", "call (int) malloc_trim(0)"],
+                   capture_output=True, timeout=120, check=False)
+    return memory_kib(pid)[1:]
+
+
 def describe_connections(pid):
     """Each live connection, with its peer: a connection on a listening port
     is one the engine opened, any other one the firewall opened to an origin."""
@@ -507,14 +515,17 @@ class Driver:
         # The page's own script follows its link (the page's insides are not on
         # the accessibility bus).
         self.step("link to a portal", lambda: self.go(HOME + "?auto=portal"), "벨모라 뉴스")
-        self.step("back", lambda: self.travel(-1), "벨모라 - 홈")
-        self.step("forward", lambda: self.travel(+1), "벨모라 뉴스")
         self.step("frames refusing foreign resources",
                   lambda: self.go("http://www.velmora.com/frames.html"), "벨모라 - 프레임")
         self.step("pop-up into the main window", lambda: self.go(HOME + "?auto=popup1"),
                   "벨모라 - 회원 정보")
         self.step("second pop-up", lambda: self.go(HOME + "?auto=popup2"), "벨모라 - 미니홈")
         self.step("portal by address", lambda: self.go("http://www.velmora.com/main"), "벨모라 메인")
+        # Back to a page that does nothing when it loads: one the engine no
+        # longer keeps is loaded again, and a page that follows its own link
+        # at load would leave at once.
+        self.step("back", lambda: self.travel(-1), "벨모라 - 미니홈")
+        self.step("forward", lambda: self.travel(+1), "벨모라 메인")
         self.step("ticker", lambda: self.go("http://www.velmora.com/ticker.html"), "벨모라 - 시세")
         time.sleep(10)
         self.step("new page", lambda: self.go(f"http://www.velmora.com/p{n}"), f"벨모라 /p{n}")
@@ -651,6 +662,11 @@ def main():
                   f"(after the first round {baseline_fds}), threads {final['threads']}\n")
     if frame_times:
         report_refresh(out, frame_times, driver.rounds, started + warm)
+    if final and not args.smoke:
+        pss, private = trimmed_memory_kib(driver.process.pid)
+        out.write(f"UI after giving freed heap back (malloc_trim): PSS {pss / 1024:.1f} MiB "
+                  f"(was {final['ui_pss'] / 1024:.1f}), private {private / 1024:.1f} MiB "
+                  f"(was {final['ui_private'] / 1024:.1f})\n")
     if driver.latencies:
         lat = driver.latencies
         out.write(f"largest log read back {driver.largest_log[0]:.0f} KiB, {driver.largest_log[1]} "
