@@ -7,9 +7,7 @@
 // and a renderer the user named in GSK_RENDERER is always kept.
 #include "app/WindowRenderer.h"
 
-#include <algorithm>
-#include <array>
-#include <cctype>
+#include <cstring>
 #include <epoxy/gl.h>
 #include <gtk/gtk.h>
 #include <string>
@@ -38,18 +36,14 @@ std::string OpenGLRenderer(GdkDisplay* display) {
     return name;
 }
 
-} // namespace
-
-bool IsSoftwareRasterizer(std::string_view glRenderer) {
-    std::string lower(glRenderer);
-    std::transform(lower.begin(), lower.end(), lower.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-    constexpr std::array<std::string_view, 3> names = {"llvmpipe", "softpipe",
-                                                       "software rasterizer"};
-    return std::any_of(names.begin(), names.end(), [&lower](std::string_view name) {
-        return lower.find(name) != std::string::npos;
-    });
+// True for the OpenGL renderer names of the software rasterizers.
+bool IsSoftwareRasterizer(const std::string& glRenderer) {
+    g_autofree char* lower = g_ascii_strdown(glRenderer.c_str(), -1);
+    return strstr(lower, "llvmpipe") || strstr(lower, "softpipe") ||
+           strstr(lower, "software rasterizer");
 }
+
+} // namespace
 
 void ChooseWindowRenderer() {
     GdkDisplay* display = gdk_display_get_default();

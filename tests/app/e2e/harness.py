@@ -128,6 +128,20 @@ class Orvalis:
                 return child
         return None
 
+    def children(self):
+        """The program's own child processes (the engine's), as (pid, name) pairs."""
+        found = []
+        for entry in filter(str.isdigit, os.listdir("/proc")):
+            try:
+                with open(f"/proc/{entry}/stat") as f:
+                    stat = f.read()
+            except OSError:
+                continue
+            parent = int(stat[stat.rindex(")") + 2:].split()[1])
+            if parent == self.process.pid:
+                found.append((int(entry), stat[stat.index("(") + 1:stat.rindex(")")]))
+        return found
+
     # Reading the window.
     def title(self):
         return self.window.name

@@ -81,19 +81,16 @@ class StartUp(ProgramTest):
     def test_window_draws_with_cairo_over_software_opengl(self):
         # Xvfb's OpenGL is a software rasterizer. The choice is made before the
         # engine starts its processes, which inherit it.
-        def children():
+        def environments():
             found = []
-            for pid in filter(str.isdigit, os.listdir("/proc")):
+            for pid, _ in self.app.children():
                 try:
-                    with open(f"/proc/{pid}/stat") as f:
-                        parent = int(f.read().rsplit(")", 1)[1].split()[1])
-                    if parent == self.app.process.pid:
-                        with open(f"/proc/{pid}/environ", "rb") as f:
-                            found.append(f.read().split(b"\0"))
-                except (OSError, IndexError, ValueError):
+                    with open(f"/proc/{pid}/environ", "rb") as f:
+                        found.append(f.read().split(b"\0"))
+                except OSError:
                     continue
             return found
-        for environment in wait_for(children, what="the engine's processes"):
+        for environment in wait_for(environments, what="the engine's processes"):
             self.assertEqual([e for e in environment if e.startswith(b"GSK_RENDERER=")],
                              [b"GSK_RENDERER=cairo"])
 

@@ -148,19 +148,10 @@ class Browsing(ProgramTest):
     def _kill_web_processes(self):
         """Kills the program's web processes, as a crash would end them."""
         killed = []
-        for entry in os.listdir("/proc"):
-            if not entry.isdigit():
-                continue
-            try:
-                with open(f"/proc/{entry}/stat") as f:
-                    stat = f.read()
-            except OSError:
-                continue
-            name = stat[stat.index("(") + 1:stat.rindex(")")]
-            parent = int(stat[stat.rindex(")") + 2:].split()[1])
-            if parent == self.app.process.pid and name.startswith("WebKitWebProces"):
-                os.kill(int(entry), 9)
-                killed.append(int(entry))
+        for pid, name in self.app.children():
+            if name.startswith("WebKitWebProces"):
+                os.kill(pid, 9)
+                killed.append(pid)
         return killed
 
 
