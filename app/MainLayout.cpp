@@ -276,7 +276,7 @@ bool TMainForm::AppMessage(guint keyval, Gdk::ModifierType state) {
     Gtk::Widget* focus = get_focus();
     const bool inAddressBar = focus && (focus == &entry || focus->is_ancestor(entry));
     if (!inAddressBar || !ctrl) {
-        return false;
+        return WindowKey(keyval, state);
     }
     // The address bar's own edit keys, whatever the page would make of them.
     const char* action = nullptr;
@@ -294,7 +294,7 @@ bool TMainForm::AppMessage(guint keyval, Gdk::ModifierType state) {
         action = "text.undo";
         break;
     default:
-        return false;
+        return WindowKey(keyval, state);
     }
     GtkEditable* text = gtk_editable_get_delegate(GTK_EDITABLE(entry.gobj()));
     gtk_widget_activate_action(text ? GTK_WIDGET(text) : GTK_WIDGET(entry.gobj()), action, nullptr);

@@ -29,6 +29,7 @@ TMainForm::TMainForm() {
     };
     AddressBar.OnUrlSelected = [this](const std::string&, bool&) { UserStartedLoad(); };
     AddHistoryAction();
+    AddWindowActions();
     displayWake_.connect([this] { RefreshDisplay(); });
     signal_close_request().connect([this] { return FormClose(); }, false);
     FormCreate();

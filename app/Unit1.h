@@ -68,6 +68,10 @@ private:
     void SplitterMoved();
     bool AppMessage(guint keyval, Gdk::ModifierType state);
 
+    // The browser's keys and the window's actions (WindowKeys.cpp).
+    void AddWindowActions();
+    bool WindowKey(guint keyval, Gdk::ModifierType state);
+
     // Start-up and shutdown (MainStartup.cpp).
     void FormCreate();
     bool StartFirewall();

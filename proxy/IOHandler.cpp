@@ -4,16 +4,17 @@
 #include "proxy/HostAddress.h"
 #include "proxy/NetExceptions.h"
 #include "proxy/Resolver.h"
+#include "proxy/Stack.h"
 #include "proxy/Stream.h"
 
 #include <algorithm>
 #include <chrono>
 #include <climits>
 #include <condition_variable>
-#include <exception>
 #include <mutex>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <optional>
 #include <strings.h>
 #include <sys/socket.h>
 #include <thread>
@@ -50,23 +51,34 @@ public:
             thread_.join();
         }
     }
-    std::exception_ptr Failure() const { return failure_; }
+    // Raises the connect's failure, if any, on the caller's thread: it crosses
+    // threads as values, not as a shared exception object.
+    void RaiseFailure() const {
+        if (errorCode_) {
+            TStack::RaiseSocketError(*errorCode_);
+        }
+        if (errorText_) {
+            throw EConnectException(*errorText_);
+        }
+    }
 
 private:
     void Execute(TSocketHandle& binding) {
-        std::exception_ptr failure;
+        std::optional<int> errorCode;
+        std::optional<std::string> errorText;
         try {
             binding.Connect();
         } catch (const ESocketError& error) {
             // Its socket closed under it: the caller has given up already.
             if (error.Code() != 10009 && error.Code() != 10038) {
-                failure = std::current_exception();
+                errorCode = error.Code();
             }
         } catch (const std::exception& error) {
-            failure = std::make_exception_ptr(EConnectException(error.what()));
+            errorText = error.what();
         }
         std::lock_guard lock(lock_);
-        failure_ = failure;
+        errorCode_ = errorCode;
+        errorText_ = std::move(errorText);
         finished_ = true;
         done_.notify_all();
     }
@@ -74,7 +86,8 @@ private:
     std::mutex lock_;
     std::condition_variable done_;
     bool finished_ = false;
-    std::exception_ptr failure_;
+    std::optional<int> errorCode_;
+    std::optional<std::string> errorText_;
     std::thread thread_;
 };
 
@@ -543,9 +556,7 @@ void TIOHandlerSocket::ConnectWithTimeout() {
         throw EConnectTimeout();
     }
     connectThread.WaitFor();
-    if (connectThread.Failure()) {
-        std::rethrow_exception(connectThread.Failure());
-    }
+    connectThread.RaiseFailure();
 }
 
 bool TIOHandlerStack::Connected() {

@@ -7,7 +7,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
-#include <exception>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -38,7 +37,11 @@ struct TLookup {
     std::condition_variable Done;
     bool Finished = false;
     std::string Address;
-    std::exception_ptr Failure;
+    // A failure crosses to the waiting thread as values, and the waiting
+    // thread makes the exception: an exception object shared between threads
+    // ends by a reference count that the thread checker cannot follow.
+    std::optional<int> ErrorCode;
+    std::optional<std::string> ErrorText;
 };
 
 class TResolverPool : public std::enable_shared_from_this<TResolverPool> {
@@ -77,15 +80,19 @@ private:
 
     static void Resolve(TLookup& lookup) {
         std::string address;
-        std::exception_ptr failure;
+        std::optional<int> errorCode;
+        std::optional<std::string> errorText;
         try {
             address = TStack::HostByName(lookup.Name, lookup.IPVersion);
-        } catch (...) {
-            failure = std::current_exception();
+        } catch (const ESocketError& error) {
+            errorCode = error.Code();
+        } catch (const std::exception& error) {
+            errorText = error.what();
         }
         std::lock_guard lock(lookup.Lock);
         lookup.Address = std::move(address);
-        lookup.Failure = failure;
+        lookup.ErrorCode = errorCode;
+        lookup.ErrorText = std::move(errorText);
         lookup.Finished = true;
         lookup.Done.notify_all();
     }
@@ -156,8 +163,11 @@ std::string ResolveName(const std::string& name, TIPVersion ipVersion, const TSo
             throw ENotConnected();
         }
     }
-    if (lookup->Failure) {
-        std::rethrow_exception(lookup->Failure);
+    if (lookup->ErrorCode) {
+        TStack::RaiseSocketError(*lookup->ErrorCode);
+    }
+    if (lookup->ErrorText) {
+        throw ENetException(*lookup->ErrorText);
     }
     Answers().Keep(key, lookup->Address);
     return lookup->Address;

@@ -1,0 +1,53 @@
+// The keys every browser has, in one table. Each names an action of the
+// window, so that a key, a button and a menu item do the same thing. Looked at
+// on the capture pass, before the page sees the key.
+#include "app/Unit1.h"
+
+namespace orvalis::app {
+
+namespace {
+
+enum TKeyMods : unsigned { NoMods = 0, Ctrl = 1, Shift = 2, Alt = 4 };
+
+struct TKeyBinding {
+    guint Key; // as gdk_keyval_to_lower gives it
+    unsigned Mods;
+    const char* Action;
+};
+
+constexpr TKeyBinding Bindings[] = {
+    {GDK_KEY_F5, NoMods, "win.reload"},
+    {GDK_KEY_r, Ctrl, "win.reload"},
+    {GDK_KEY_Left, Alt, "win.back"},
+    {GDK_KEY_Right, Alt, "win.forward"},
+    {GDK_KEY_Home, Alt, "win.home"},
+};
+
+unsigned ModsOf(Gdk::ModifierType state) {
+    auto has = [state](Gdk::ModifierType mask) { return (state & mask) == mask; };
+    return (has(Gdk::ModifierType::CONTROL_MASK) ? Ctrl : 0) |
+           (has(Gdk::ModifierType::SHIFT_MASK) ? Shift : 0) |
+           (has(Gdk::ModifierType::ALT_MASK) ? Alt : 0);
+}
+
+} // namespace
+
+void TMainForm::AddWindowActions() {
+    add_action("reload", [this] { Action_RefreshExecute(); });
+    add_action("back", [this] { Action_BackExecute(); });
+    add_action("forward", [this] { Action_ForwardExecute(); });
+    add_action("home", [this] { Action_GoHomeExecute(); });
+}
+
+bool TMainForm::WindowKey(guint keyval, Gdk::ModifierType state) {
+    const guint key = gdk_keyval_to_lower(keyval);
+    const unsigned mods = ModsOf(state);
+    for (const TKeyBinding& binding : Bindings) {
+        if (binding.Key == key && binding.Mods == mods) {
+            return activate_action(binding.Action);
+        }
+    }
+    return false;
+}
+
+} // namespace orvalis::app
