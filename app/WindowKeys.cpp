@@ -7,7 +7,7 @@ namespace orvalis::app {
 
 namespace {
 
-enum TKeyMods : unsigned { NoMods = 0, Ctrl = 1, Shift = 2, Alt = 4 };
+constexpr unsigned NoMods = 0, Ctrl = 1, Shift = 2, Alt = 4;
 
 struct TKeyBinding {
     guint Key; // as gdk_keyval_to_lower gives it
@@ -16,18 +16,16 @@ struct TKeyBinding {
 };
 
 constexpr TKeyBinding Bindings[] = {
-    {GDK_KEY_F5, NoMods, "win.reload"},
-    {GDK_KEY_r, Ctrl, "win.reload"},
-    {GDK_KEY_Left, Alt, "win.back"},
-    {GDK_KEY_Right, Alt, "win.forward"},
+    {GDK_KEY_F5, NoMods, "win.reload"}, {GDK_KEY_r, Ctrl, "win.reload"},
+    {GDK_KEY_Left, Alt, "win.back"},    {GDK_KEY_Right, Alt, "win.forward"},
     {GDK_KEY_Home, Alt, "win.home"},
 };
 
 unsigned ModsOf(Gdk::ModifierType state) {
     auto has = [state](Gdk::ModifierType mask) { return (state & mask) == mask; };
-    return (has(Gdk::ModifierType::CONTROL_MASK) ? Ctrl : 0) |
-           (has(Gdk::ModifierType::SHIFT_MASK) ? Shift : 0) |
-           (has(Gdk::ModifierType::ALT_MASK) ? Alt : 0);
+    return (has(Gdk::ModifierType::CONTROL_MASK) ? Ctrl : NoMods) |
+           (has(Gdk::ModifierType::SHIFT_MASK) ? Shift : NoMods) |
+           (has(Gdk::ModifierType::ALT_MASK) ? Alt : NoMods);
 }
 
 } // namespace
