@@ -68,16 +68,20 @@ void TMainForm::RestoreWindowState() {
         Action_LogExecute();
     }
     zoom_->Restore(windowState_.Zoom);
-    // The log panel's height, once the splitter has its own.
-    Splitter_Log.add_tick_callback([this](const Glib::RefPtr<Gdk::FrameClock>&) {
-        if (Splitter_Log.get_height() <= 0 || Panel_Browser.get_height() <= 0) {
-            return Panel_Log.get_visible(); // hidden: nothing to size
+    // The log panel's height, once laid out: moved until it has it.
+    Splitter_Log.add_tick_callback([this, tries = 0](const Glib::RefPtr<Gdk::FrameClock>&) mutable {
+        if (!Panel_Log.get_visible()) {
+            return false;
         }
-        const int handle = Splitter_Log.get_height() - Panel_Browser.get_height() -
-                           std::max(0, Panel_Log.get_height());
-        Splitter_Log.set_position(Splitter_Log.get_height() - std::max(0, handle) -
-                                  windowState_.LogHeight);
-        return false;
+        if (Panel_Log.get_height() <= 0) {
+            return true;
+        }
+        const int off = Panel_Log.get_height() - windowState_.LogHeight;
+        if (off == 0 || ++tries > 10) {
+            return false;
+        }
+        Splitter_Log.set_position(Splitter_Log.get_position() + off);
+        return true;
     });
 }
 

@@ -36,11 +36,14 @@ class ProfileTest(unittest.TestCase):
         cls.site = TestSite(cls.workdir, plain_home=True)
         cls.addClassCleanup(cls.site.stop)
 
+    # A program ends with its test, or with its class where the tests share it.
+    shared = False
+
     def start(self, *args):
-        self.app = Orvalis(PROGRAM, self.home, args=args)
-        self.addCleanup(self.app.kill)
+        type(self).app = app = Orvalis(PROGRAM, self.home, args=args)
+        (self.addClassCleanup if self.shared else self.addCleanup)(app.kill)
         self.wait_title("벨모라 - 홈")
-        return self.app
+        return app
 
     def restart(self):
         self.assertEqual(self.app.close_and_wait(30), 0)
@@ -82,9 +85,13 @@ class ProfileTest(unittest.TestCase):
 class Remembering(ProfileTest):
     """One profile across starts, its tests in their order."""
 
+    shared = True
+
     def test_1_login_survives_a_restart(self):
         self.start()
         self.log_in()
+        # The engine writes its cache a moment after a load, as a user reads.
+        wait_for(lambda: self.on_disk(b"/kept/logo.svg"), what="the image in the disk cache")
         self.restart()
         self.app.enter_address(ACCOUNT)
         self.wait_title(LOGGED_IN)
@@ -97,7 +104,7 @@ class Remembering(ProfileTest):
 
     def test_3_ctrl_shift_delete_forgets_the_login(self):
         self.app.key("ctrl+shift+Delete")
-        button = wait_for(lambda: self.showing_button("지우기"), what="the question")
+        button = wait_for(lambda: self.dialog_button("지우기"), what="the question")
         self.app.press(button)
         self.log_line("저장된 로그인 정보와 캐시를 지웠습니다.")
         self.app.enter_address(ACCOUNT)
@@ -106,11 +113,21 @@ class Remembering(ProfileTest):
         self.app.enter_address(ACCOUNT)
         self.wait_title(LOGGED_OUT)
 
-    def showing_button(self, name):
+    def on_disk(self, text):
+        for folder, _, files in os.walk(os.path.join(self.home, "cache", "orvalis")):
+            for name in files:
+                with open(os.path.join(folder, name), "rb") as f:
+                    if text in f.read():
+                        return True
+        return False
+
+    def dialog_button(self, name):
+        """A button of a dialog over the window (named after its label)."""
         for node in harness.walk(self.app.app):
-            if (node.name == name and node.getRoleName() in ("push button", "button")
-                    and node.getState().contains(pyatspi.STATE_SHOWING)):
-                return node
+            if node.getRoleName() == "dialog":
+                for part in harness.walk(node):
+                    if part.getRoleName() == "push button" and part.name.split()[0] == name:
+                        return part
         return None
 
 
