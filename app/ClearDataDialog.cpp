@@ -16,8 +16,7 @@ void TClearDataDialog::Ask(Gtk::Window& parent, const std::string& caption,
         Gtk::ButtonsType::NONE, true);
     dialog_->set_title(caption);
     dialog_->add_button("취소", Gtk::ResponseType::CANCEL);
-    dialog_->add_button("지우기", Gtk::ResponseType::ACCEPT)
-        ->add_css_class("destructive-action");
+    dialog_->add_button("지우기", Gtk::ResponseType::ACCEPT)->add_css_class("destructive-action");
     dialog_->set_default_response(Gtk::ResponseType::CANCEL);
     dialog_->signal_response().connect([this](int response) { Answered(response); });
     dialog_->present();
@@ -32,15 +31,13 @@ void TClearDataDialog::Answered(int response) {
     });
     if (response != Gtk::ResponseType::ACCEPT)
         return;
-    browser::ClearWebsiteData(browser::ProgramSession(),
-                              [alive = std::weak_ptr<bool>(alive_), done = done_](
-                                  const std::string& reason) {
-                                  if (alive.expired())
-                                      return;
-                                  done(reason.empty()
-                                           ? "저장된 로그인 정보와 캐시를 지웠습니다."
-                                           : "로그인 정보와 캐시를 지우지 못했습니다: " + reason);
-                              });
+    browser::ClearWebsiteData(browser::ProgramSession(), [alive = std::weak_ptr<bool>(alive_),
+                                                          done = done_](const std::string& reason) {
+        if (alive.expired())
+            return;
+        done(reason.empty() ? "저장된 로그인 정보와 캐시를 지웠습니다."
+                            : "로그인 정보와 캐시를 지우지 못했습니다: " + reason);
+    });
 }
 
 } // namespace orvalis::app

@@ -8,7 +8,8 @@
 namespace orvalis::app {
 
 // The zoom steps desktop browsers use, in percent.
-inline constexpr int ZoomPercents[] = {30, 50, 67, 80, 90, 100, 110, 120, 133, 150, 170, 200, 240, 300};
+inline constexpr int ZoomPercents[] = {30,  50,  67,  80,  90,  100, 110,
+                                       120, 133, 150, 170, 200, 240, 300};
 
 // The step nearest to a level (1.0 is 100 %).
 double NearestZoomStep(double level);

@@ -21,12 +21,14 @@ TProgramProfile::TProgramProfile(bool privateRun)
     const std::string unusable = user.Prepare();
     browser::UseProfile(unusable.empty() ? user : browser::TBrowserProfile::Private());
     if (!unusable.empty())
-        notes_.push_back("프로필 폴더에 쓸 수 없어 이번에는 로그인 정보와 캐시를 저장하지 않습니다: " +
-                         unusable);
+        notes_.push_back(
+            "프로필 폴더에 쓸 수 없어 이번에는 로그인 정보와 캐시를 저장하지 않습니다: " +
+            unusable);
     g_autofree char* folder = g_path_get_dirname(file_.Path().c_str());
     keepsWindowState_ = browser::OwnDirectory(folder);
     if (!keepsWindowState_)
-        notes_.push_back(std::string("설정 폴더에 쓸 수 없어 창 상태를 저장하지 않습니다: ") + folder);
+        notes_.push_back(std::string("설정 폴더에 쓸 수 없어 창 상태를 저장하지 않습니다: ") +
+                         folder);
 }
 
 void TProgramProfile::SaveWindowState(const TWindowState& state) {

@@ -54,11 +54,9 @@ WebKitNetworkSession* TBrowserProfile::NewSession() const {
         webkit_network_session_new(dataDirectory_.c_str(), cacheDirectory_.c_str());
     // Without a store of their own the cookies would last only as long as
     // the network process.
-    g_autofree char* cookies =
-        g_build_filename(dataDirectory_.c_str(), "cookies.sqlite", nullptr);
+    g_autofree char* cookies = g_build_filename(dataDirectory_.c_str(), "cookies.sqlite", nullptr);
     webkit_cookie_manager_set_persistent_storage(webkit_network_session_get_cookie_manager(session),
-                                                 cookies,
-                                                 WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
+                                                 cookies, WEBKIT_COOKIE_PERSISTENT_STORAGE_SQLITE);
     return session;
 }
 

@@ -12,7 +12,7 @@ import tempfile
 import unittest
 
 import pyatspi
-from Xlib import X, display as xdisplay
+from Xlib import X, display as xdisplay, protocol
 
 import harness
 from harness import Orvalis, TestSite, wait_for
@@ -159,6 +159,13 @@ class OneProgram(ProfileTest):
         self.assertEqual(len(self.firewall_ports()), 1, self.firewall_ports())
         self.assertIsNone(app.process.poll())
 
+    def test_unknown_option_is_refused_without_a_window(self):
+        run = subprocess.run([PROGRAM, "--remember-me"], env=harness.profile_env(self.home),
+                             timeout=60, capture_output=True, text=True)
+        self.assertNotEqual(run.returncode, 0)
+        self.assertIn("--remember-me", run.stderr)
+        self.assertFalse(harness.program_on_bus())
+
     @staticmethod
     def stacking(d, window):
         return [w.id for w in d.screen().root.query_tree().children].index(window)
@@ -189,8 +196,12 @@ class WindowAsLeft(ProfileTest):
                         str(y - 100), "mouseup", "1"], check=True)
         memo = wait_for(lambda: self.memo_box().height >= memo.height + 80 and self.memo_box(),
                         what="a taller log panel")
-        app.key("ctrl+plus", "ctrl+equal")
-        wait_for(lambda: app.status_panels()[1] == "확대 120%", what="the zoom in the status panel")
+        app.key("ctrl+plus")
+        wait_for(lambda: app.status_panels()[1] == "확대 110%", what="the zoom in the status panel")
+        # Ctrl and the wheel turned away over the page: one step more.
+        subprocess.run(["xdotool", "mousemove", "--window", str(app.xid()), "300", "200",
+                        "keydown", "ctrl", "click", "4", "keyup", "ctrl"], check=True)
+        wait_for(lambda: app.status_panels()[1] == "확대 120%", what="the wheel's step")
 
         app = self.restart()
         self.assertEqual(self.geometry(app.xid()), (800, 600))
@@ -204,6 +215,42 @@ class WindowAsLeft(ProfileTest):
         width, height = self.geometry(app.xid())
         self.assertLessEqual(width, 1280)
         self.assertLessEqual(height, 1024)
+
+
+class MaximizedWindow(ProfileTest):
+    """Under a window manager, which alone maximizes windows."""
+
+    def test_maximized_window_comes_back_maximized(self):
+        manager = subprocess.Popen(["openbox", "--sm-disable"], stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL)
+        self.addCleanup(manager.wait)
+        self.addCleanup(manager.kill)
+        d = xdisplay.Display()
+        wait_for(lambda: d.screen().root.get_full_property(
+            d.intern_atom("_NET_SUPPORTING_WM_CHECK"), X.AnyPropertyType), what="the manager")
+        app = self.start()
+        self.maximize(d, app.xid())
+        wait_for(lambda: self.maximized(d, app.xid()), what="the window maximized")
+        app = self.restart()
+        wait_for(lambda: self.maximized(d, app.xid()), what="the window maximized again")
+
+    @staticmethod
+    def maximize(d, window):
+        state = d.intern_atom("_NET_WM_STATE")
+        event = protocol.event.ClientMessage(
+            window=d.create_resource_object("window", window), client_type=state,
+            data=(32, [1, d.intern_atom("_NET_WM_STATE_MAXIMIZED_VERT"),
+                       d.intern_atom("_NET_WM_STATE_MAXIMIZED_HORZ"), 1, 0]))
+        d.screen().root.send_event(
+            event, event_mask=X.SubstructureRedirectMask | X.SubstructureNotifyMask)
+        d.flush()
+
+    @staticmethod
+    def maximized(d, window):
+        state = d.create_resource_object("window", window).get_full_property(
+            d.intern_atom("_NET_WM_STATE"), X.AnyPropertyType)
+        return state and {d.intern_atom("_NET_WM_STATE_MAXIMIZED_VERT"),
+                          d.intern_atom("_NET_WM_STATE_MAXIMIZED_HORZ")} <= set(state.value)
 
 
 class DamagedProfile(ProfileTest):
