@@ -14,9 +14,15 @@ int main(int argc, char** argv) {
     Glib::set_application_name("Orvalis");
     app->add_main_option_entry(Gio::Application::OptionType::BOOL, "private", '\0',
                                "로그인 정보, 캐시와 창 상태를 저장하지 않고 실행합니다");
+    // Arguments besides the options are collected to be refused.
+    app->add_main_option_entry(Gio::Application::OptionType::STRING_VECTOR, G_OPTION_REMAINING);
     bool privateRun = false;
     app->signal_handle_local_options().connect(
         [&](const Glib::RefPtr<Glib::VariantDict>& options) {
+            if (options->contains(G_OPTION_REMAINING)) {
+                g_printerr("orvalis: 인수는 받지 않습니다 (--help 참고)\n");
+                return 1;
+            }
             privateRun = options->contains("private");
             // A private run shares nothing with the user's program, so it
             // neither hands over to it nor takes its place.
