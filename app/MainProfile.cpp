@@ -30,9 +30,12 @@ void TMainForm::AddProfileActions() {
         false);
     Panel_Browser.add_controller(wheel);
 
-    // Hidden, the log panel no longer tells its height: it is kept from before.
+    // Hidden, the log panel no longer tells its height: it is kept from before,
+    // and given back when the panel shows again.
     Panel_Log.property_visible().signal_changed().connect([this] {
-        if (!Panel_Log.get_visible() && Panel_Log.get_height() > 0) {
+        if (Panel_Log.get_visible()) {
+            SizeLogPanel();
+        } else if (Panel_Log.get_height() > 0) {
             windowState_.LogHeight = Panel_Log.get_height();
         }
     });
@@ -68,7 +71,11 @@ void TMainForm::RestoreWindowState() {
         Action_LogExecute();
     }
     zoom_->Restore(windowState_.Zoom);
-    // The log panel's height, once laid out: moved until it has it.
+    SizeLogPanel();
+}
+
+// The log panel's height, once laid out: the splitter moved until it has it.
+void TMainForm::SizeLogPanel() {
     Splitter_Log.add_tick_callback([this, tries = 0](const Glib::RefPtr<Gdk::FrameClock>&) mutable {
         if (!Panel_Log.get_visible()) {
             return false;

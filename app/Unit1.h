@@ -80,6 +80,7 @@ private:
     // (MainProfile.cpp).
     void AddProfileActions();
     void RestoreWindowState();
+    void SizeLogPanel();
     void SaveWindowState();
 
     // Start-up and shutdown (MainStartup.cpp).
