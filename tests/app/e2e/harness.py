@@ -19,6 +19,8 @@ import unittest
 import pyatspi
 from Xlib import X, display as xdisplay, protocol
 
+from session_bus import program_on_bus  # noqa: F401 (also the tests' and benchmarks')
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 SITE = os.path.normpath(os.path.join(HERE, "..", "..", "..", "tools", "testsite"))
 TIMEOUT = 60
@@ -93,9 +95,6 @@ def walk(node, depth=0):
             yield from walk(child, depth + 1)
 
 
-APP_ID = "org.orvalis.Orvalis"
-
-
 def profile_env(home):
     """The environment of a program whose home is the temporary folder home:
     its settings at the folder's top (where tests read them), its profile's
@@ -106,14 +105,6 @@ def profile_env(home):
     # The engine's sandbox cannot start as root inside the test namespace.
     env["WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS"] = "1"
     return env
-
-
-def program_on_bus():
-    """Whether a program holds the application's name on the session bus."""
-    out = subprocess.run(["dbus-send", "--session", "--print-reply", "--dest=org.freedesktop.DBus",
-                          "/org/freedesktop/DBus", "org.freedesktop.DBus.NameHasOwner",
-                          f"string:{APP_ID}"], capture_output=True, text=True, check=False).stdout
-    return "boolean true" in out
 
 
 class Orvalis:
