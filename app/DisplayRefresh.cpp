@@ -1,5 +1,6 @@
 #include "app/DisplayRefresh.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace orvalis::app {
@@ -25,8 +26,10 @@ TDisplayChanges RefreshDisplay(TDisplayState& state, TShownDisplay& shown, uint3
     TDisplayChanges changes;
     std::string statusText;
     std::string idleText;
+    std::string noteText;
     TStatusColor statusColor = TStatusColor::WindowBackground;
     uint32_t elapsed = 0;
+    uint32_t noteElapsed = 0;
     state.Access([&](TDisplayFields& f) {
         if (f.LogLength != f.ShownLogLength || f.LogClears != shown.LogClears) {
             // After a clearing, or a log shorter than shown, the text is new.
@@ -41,9 +44,18 @@ TDisplayChanges RefreshDisplay(TDisplayState& state, TShownDisplay& shown, uint3
             f.StatusSince = now;
             f.StatusFresh = false;
         }
+        if (f.NoteFresh) {
+            f.NoteSince = now;
+            f.NoteFresh = false;
+        }
         elapsed = now - f.StatusSince;
+        noteElapsed = now - f.NoteSince;
+        if (noteElapsed >= NoteShowMs) {
+            f.NoteText.clear(); // shown once, not again when the tick wraps
+        }
         statusText = f.StatusText;
         idleText = f.IdleStatusText;
+        noteText = f.NoteText;
         statusColor = f.StatusColor;
         if (f.BlockedCountChanged) {
             changes.BlockedCount = f.BlockedCount;
@@ -51,10 +63,9 @@ TDisplayChanges RefreshDisplay(TDisplayState& state, TShownDisplay& shown, uint3
         }
     });
 
+    std::string panelText = idleText;
     if (elapsed < StatusShowMs) {
-        if (shown.StatusPanelText != statusText) {
-            changes.StatusPanelText = shown.StatusPanelText = statusText;
-        }
+        panelText = statusText;
         if (statusColor != TStatusColor::WindowBackground) {
             bool highlighted = FlashOn(elapsed);
             if (highlighted != shown.MemoHighlighted) {
@@ -64,13 +75,16 @@ TDisplayChanges RefreshDisplay(TDisplayState& state, TShownDisplay& shown, uint3
         } else {
             changes.NextChangeInMs = StatusShowMs - elapsed;
         }
-    } else {
-        if (shown.StatusPanelText != idleText) {
-            changes.StatusPanelText = shown.StatusPanelText = idleText;
-        }
-        if (shown.MemoHighlighted) {
-            changes.MemoHighlighted = shown.MemoHighlighted = false;
-        }
+    } else if (shown.MemoHighlighted) {
+        changes.MemoHighlighted = shown.MemoHighlighted = false;
+    }
+    if (!noteText.empty()) {
+        panelText = noteText;
+        const uint32_t noteLeft = NoteShowMs - noteElapsed;
+        changes.NextChangeInMs = std::min(changes.NextChangeInMs.value_or(noteLeft), noteLeft);
+    }
+    if (shown.StatusPanelText != panelText) {
+        changes.StatusPanelText = shown.StatusPanelText = panelText;
     }
     return changes;
 }

@@ -12,6 +12,8 @@ namespace orvalis::app {
 // log panel's flashing.
 inline constexpr uint32_t StatusShowMs = 4000;
 inline constexpr uint32_t FlashStepMs = 250;
+// How long a note stays over the status text.
+inline constexpr uint32_t NoteShowMs = 1500;
 
 // The millisecond tick of the steady clock, wrapping at 32 bits.
 uint32_t TickCount();

@@ -31,6 +31,15 @@ bool TDisplayState::Status(std::string_view text, TStatusColor color) {
     return true;
 }
 
+void TDisplayState::Note(std::string_view text) {
+    {
+        std::lock_guard lock(mutex_);
+        fields_.NoteText = std::string(text);
+        fields_.NoteFresh = true;
+    }
+    Notify();
+}
+
 void TDisplayState::CountBlock() {
     {
         std::lock_guard lock(mutex_);

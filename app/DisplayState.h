@@ -26,6 +26,11 @@ struct TDisplayFields {
     bool StatusFresh = false; // Status was called and the UI has not started timing it
     uint32_t StatusSince = 0; // millisecond tick at which the UI started timing
     std::string IdleStatusText;
+    // A short note over the status text (the zoom level), which neither
+    // replaces the status nor touches the log panel's flashing.
+    std::string NoteText;
+    bool NoteFresh = false;
+    uint32_t NoteSince = 0;
     int32_t BlockedCount = 0;
     bool BlockedCountChanged = false;
 };
@@ -37,6 +42,8 @@ public:
     bool WriteLog(std::string_view text, bool stamped);
     // Sets the status text and colour and marks it fresh. Always true.
     bool Status(std::string_view text, TStatusColor color);
+    // Shows a note in the status panel for a moment.
+    void Note(std::string_view text);
     // Counts one refused request.
     void CountBlock();
     // Empties the log.

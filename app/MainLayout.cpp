@@ -50,7 +50,7 @@ void TMainForm::BuildLayout() {
     set_title(std::string(AppCaption));
     set_icon_name("org.orvalis.Orvalis");
     set_default_size(937, 701);
-    set_size_request(450, 450);
+    set_size_request(WindowMinSide, WindowMinSide);
     LoadStyle();
 
     Panel_ToolBar.add_css_class("toolbar");

@@ -11,7 +11,7 @@ std::string UserAgentText() {
            std::string(ContactAddress) + ")";
 }
 
-TMainForm::TMainForm() {
+TMainForm::TMainForm(TProgramProfile& profile) : profile_(profile) {
     BuildLayout();
     Browser->SetSilent(false);
     Browser->SetDownloadOptions({browser::TDownloadOption::DownloadImages,
@@ -30,6 +30,7 @@ TMainForm::TMainForm() {
     AddressBar.OnUrlSelected = [this](const std::string&, bool&) { UserStartedLoad(); };
     AddHistoryAction();
     AddWindowActions();
+    AddProfileActions();
     displayWake_.connect([this] { RefreshDisplay(); });
     signal_close_request().connect([this] { return FormClose(); }, false);
     FormCreate();
@@ -68,6 +69,7 @@ void TMainForm::FormCreate() {
     display_.WriteLog(std::string(AppCaption) + " (" + std::string(BuildDate) + ") by " +
                           std::string(ContactAddress),
                       true);
+    RestoreWindowState();
 
     const bool active = StartFirewall();
     browser::TProxySettings::ApplyProxy(UserAgentText(),
@@ -112,6 +114,7 @@ bool TMainForm::StartFirewall() {
 // Closing the window stops the firewall (its connections too) and sends the
 // browser's traffic direct again before the process ends.
 bool TMainForm::FormClose() {
+    SaveWindowState();
     if (Firewall) {
         Firewall->SetActive(false);
     }

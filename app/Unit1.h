@@ -1,7 +1,10 @@
 #pragma once
 
+#include "app/ClearDataDialog.h"
 #include "app/DisplayRefresh.h"
 #include "app/DisplayState.h"
+#include "app/PageZoom.h"
+#include "app/ProgramProfile.h"
 #include "browser/AddressCombo.h"
 #include "browser/BrowserDownloads.h"
 #include "browser/BrowserHost.h"
@@ -34,6 +37,7 @@ inline constexpr int FirewallBasePort = 51238;
 inline constexpr int FirewallPortSpan = 1000;
 inline constexpr int FirewallAttempts = 20;
 
+inline constexpr int WindowMinSide = 450;
 inline constexpr int LogPanelMinHeight = 78;
 inline constexpr int LogPanelMaxHeight = 320;
 
@@ -49,7 +53,7 @@ void SetToolTip(Gtk::Widget& widget, std::string_view text);
 // with the firewall running inside it.
 class TMainForm : public Gtk::ApplicationWindow {
 public:
-    TMainForm();
+    explicit TMainForm(TProgramProfile& profile);
     ~TMainForm() override;
 
     // Where the firewall listens (0 before start-up tried).
@@ -71,6 +75,13 @@ private:
     // The browser's keys and the window's actions (WindowKeys.cpp).
     void AddWindowActions();
     bool WindowKey(guint keyval, Gdk::ModifierType state);
+
+    // The profile: notes, the window as the user left it, zoom, forgetting
+    // (MainProfile.cpp).
+    void AddProfileActions();
+    void RestoreWindowState();
+    void SizeLogPanel();
+    void SaveWindowState();
 
     // Start-up and shutdown (MainStartup.cpp).
     void FormCreate();
@@ -137,6 +148,10 @@ private:
     std::mt19937 random_;
 
     // UI thread only.
+    TProgramProfile& profile_;
+    TWindowState windowState_;
+    std::unique_ptr<TPageZoom> zoom_;
+    TClearDataDialog clearData_;
     guard::TPopupPolicy popupPolicy_;
     browser::TBrowserTravelLog TravelLog;
     TShownDisplay shown_;

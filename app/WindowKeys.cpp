@@ -19,6 +19,16 @@ constexpr TKeyBinding Bindings[] = {
     {GDK_KEY_F5, NoMods, "win.reload"}, {GDK_KEY_r, Ctrl, "win.reload"},
     {GDK_KEY_Left, Alt, "win.back"},    {GDK_KEY_Right, Alt, "win.forward"},
     {GDK_KEY_Home, Alt, "win.home"},
+    // Zoom: "+" is Shift+"=" on most layouts, and Ctrl+"=" is taken as it.
+    {GDK_KEY_plus, Ctrl, "win.zoom-in"},
+    {GDK_KEY_plus, Ctrl | Shift, "win.zoom-in"},
+    {GDK_KEY_equal, Ctrl, "win.zoom-in"},
+    {GDK_KEY_KP_Add, Ctrl, "win.zoom-in"},
+    {GDK_KEY_minus, Ctrl, "win.zoom-out"},
+    {GDK_KEY_KP_Subtract, Ctrl, "win.zoom-out"},
+    {GDK_KEY_0, Ctrl, "win.zoom-reset"},
+    {GDK_KEY_KP_0, Ctrl, "win.zoom-reset"},
+    {GDK_KEY_Delete, Ctrl | Shift, "win.clear-data"},
 };
 
 unsigned ModsOf(Gdk::ModifierType state) {

@@ -10,6 +10,11 @@ namespace {
 
 bool proxyApplied = false;
 
+TBrowserProfile& ChosenProfile() {
+    static TBrowserProfile profile = TBrowserProfile::Private();
+    return profile;
+}
+
 // Server must be "host:port"; a bracketed IPv6 literal is accepted as host.
 bool ValidServer(const std::string& server) {
     const auto colon = server.rfind(':');
@@ -67,9 +72,17 @@ WebKitNetworkSession* ProgramSession() {
         // Read when the network process starts, so set before the session exists.
         webkit_network_session_set_memory_pressure_settings(
             MemoryLimit(NetworkProcessLimitMiB).get());
-        return webkit_network_session_new_ephemeral();
+        return ChosenProfile().NewSession();
     }();
     return session;
+}
+
+void UseProfile(const TBrowserProfile& profile) {
+    ChosenProfile() = profile;
+}
+
+const TBrowserProfile& ProgramProfile() {
+    return ChosenProfile();
 }
 
 bool TProxySettings::ApplyProxy(const std::string& /*UserAgent*/, const std::string& Server) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "browser/BrowserProfile.h"
+
 #include <cstdint>
 #include <string>
 #include <webkit/webkit.h>
@@ -7,9 +9,13 @@
 namespace orvalis::browser {
 
 // The program's one network session, shared by every browser and pop-up
-// window of the process: an ephemeral session, so nothing of the user's own
-// browsing settings or data is read or changed.
+// window of the process, over the program's own profile: nothing of the
+// user's other browsers is read or changed.
 WebKitNetworkSession* ProgramSession();
+// Chooses that profile; only before the first ProgramSession(). Without a
+// choice the session is private and writes nothing.
+void UseProfile(const TBrowserProfile& profile);
+const TBrowserProfile& ProgramProfile();
 // The program's one web context, with the engine's cache and memory limits
 // chosen for one site shown all day; pop-ups share it through their opener.
 WebKitWebContext* ProgramContext();

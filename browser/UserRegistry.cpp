@@ -1,6 +1,7 @@
 #include "browser/UserRegistry.h"
 
-#include <cstdlib>
+#include "browser/BrowserProfile.h"
+
 #include <glib.h>
 #include <glib/gstdio.h>
 #include <memory>
@@ -18,13 +19,7 @@ TKeyFile NewKeyFile() {
 } // namespace
 
 std::string TUserRegistry::DefaultPath() {
-    // Not g_get_user_config_dir(): it keeps the first answer for the life of
-    // the process.
-    const char* config = std::getenv("XDG_CONFIG_HOME");
-    std::string base = config && g_path_is_absolute(config)
-                           ? std::string(config)
-                           : std::string(g_get_home_dir()) + "/.config";
-    return base + "/orvalis/user-registry.ini";
+    return UserBaseDirectory("XDG_CONFIG_HOME", ".config") + "/orvalis/user-registry.ini";
 }
 
 std::optional<std::string> TUserRegistry::ReadString(const std::string& key,

@@ -98,6 +98,17 @@ TEST_F(DisplayRefreshTest, SecondStatusRestartsTheCycleAtItsFirstRefresh) {
     EXPECT_EQ(At(7000).StatusPanelText, "감시중...");
 }
 
+TEST_F(DisplayRefreshTest, NoteShowsBrieflyOverAFlashWithoutStoppingIt) {
+    state.Status("차단됨.", TStatusColor::Highlight);
+    At(0);
+    state.Note("확대 110%");
+    TDisplayChanges c = At(100);
+    EXPECT_EQ(c.StatusPanelText, "확대 110%");
+    EXPECT_TRUE(At(600).MemoHighlighted);
+    EXPECT_EQ(At(1600).StatusPanelText, "차단됨.");
+    EXPECT_EQ(At(4000).StatusPanelText, "감시중...");
+}
+
 TEST_F(DisplayRefreshTest, CounterShowsOnceAfterABlock) {
     state.CountBlock();
     state.CountBlock();

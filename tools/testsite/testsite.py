@@ -277,7 +277,7 @@ class Handler(BaseHTTPRequestHandler):
 
     def respond(self, with_body):
         self.record()
-        if window_response(self):
+        if window_response(self) or profile_response(self):
             return
         if self.path.split("?")[0].endswith("/stall"):
             time.sleep(3600)
@@ -322,6 +322,70 @@ def window_response(handler):
         handler.end_headers()
         return True
     return False
+
+
+# What a browser remembers: a login whose answer sets a persistent cookie, a
+# page that shows whether its visitor is logged in (from the cookie it
+# received), and an image that may be kept for a year; every request for it
+# is a line of the requests log.
+LOGIN_COOKIE = "velmora_login"
+
+AUTO_ACTIONS["login"] = "document.forms[0].submit();"
+
+
+def logged_in_user(handler):
+    for part in handler.headers.get("Cookie", "").split(";"):
+        name, _, value = part.strip().partition("=")
+        if name == LOGIN_COOKIE and value:
+            return value
+    return None
+
+
+def account_page(user):
+    state = f"로그인됨 ({html.escape(user)})" if user else "로그인 안 됨"
+    return page(f"벨모라 - {state}", f"""
+<section><h2>내 정보</h2><p>{state}</p>
+  <img src="http://img.velmora.com/kept/logo.svg" alt="kept logo"></section>""")
+
+
+def profile_response(handler):
+    """Answers the profile's addresses; False for any other."""
+    host = handler.headers.get("Host", "").split(":")[0].lower()
+    bare, _, query = handler.path.split(host, 1)[-1].partition("?")
+    headers = {}
+    if host == "www.velmora.com" and bare == "/login" and handler.command == "POST":
+        handler.send_response(303)
+        handler.send_header("Location", "http://www.velmora.com/account")
+        handler.send_header("Set-Cookie", f"{LOGIN_COOKIE}=velmo; Max-Age=31536000; Path=/")
+        handler.send_header("Content-Length", "0")
+        handler.end_headers()
+        return True
+    if host == "www.velmora.com" and bare == "/login":
+        body = page("벨모라 - 로그인", f"""
+<section><h2>로그인</h2><form method="post" action="/login">
+  <input name="user" value="velmo"><button>로그인</button></form></section>
+{auto_script(query)}""")
+        content_type = "text/html"
+    elif host == "www.velmora.com" and bare == "/account":
+        body = account_page(logged_in_user(handler))
+        content_type = "text/html"
+        headers["Cache-Control"] = "no-store"
+    elif host == "img.velmora.com" and bare == "/kept/logo.svg":
+        body = svg("kept", "#2b8a3e")
+        content_type = "image/svg+xml"
+        headers["Cache-Control"] = "public, max-age=31536000"
+    else:
+        return False
+    data = body.encode()
+    handler.send_response(200)
+    handler.send_header("Content-Type", content_type + "; charset=utf-8")
+    handler.send_header("Content-Length", str(len(data)))
+    for name, value in headers.items():
+        handler.send_header(name, value)
+    handler.end_headers()
+    if handler.command != "HEAD":
+        handler.wfile.write(data)
+    return True
 
 
 class TLSServer(ThreadingHTTPServer):

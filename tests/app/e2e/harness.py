@@ -19,6 +19,8 @@ import unittest
 import pyatspi
 from Xlib import X, display as xdisplay, protocol
 
+from session_bus import program_on_bus  # noqa: F401 (also the tests' and benchmarks')
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 SITE = os.path.normpath(os.path.join(HERE, "..", "..", "..", "tools", "testsite"))
 TIMEOUT = 60
@@ -93,17 +95,31 @@ def walk(node, depth=0):
             yield from walk(child, depth + 1)
 
 
-class Orvalis:
-    """One run of the program, with its own configuration folder."""
+def profile_env(home):
+    """The environment of a program whose home is the temporary folder home:
+    its settings at the folder's top (where tests read them), its profile's
+    data and cache below it. Nothing of the user's own profile is read."""
+    env = dict(os.environ)
+    env.update(HOME=home, XDG_CONFIG_HOME=home, XDG_DATA_HOME=os.path.join(home, "share"),
+               XDG_CACHE_HOME=os.path.join(home, "cache"))
+    # The engine's sandbox cannot start as root inside the test namespace.
+    env["WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS"] = "1"
+    return env
 
-    def __init__(self, program, config_home, extra_env=None, wrapper=()):
-        env = dict(os.environ)
-        env["XDG_CONFIG_HOME"] = config_home
-        # The engine's sandbox cannot start as root inside the test namespace.
-        env["WEBKIT_DISABLE_SANDBOX_THIS_IS_DANGEROUS"] = "1"
+
+class Orvalis:
+    """One run of the program in a temporary home (see profile_env). Only
+    one program runs per session bus: a launch while an earlier run still
+    holds the name would hand over to it and end, so it waits for that run
+    to be gone first."""
+
+    def __init__(self, program, config_home, extra_env=None, wrapper=(), args=()):
+        env = profile_env(config_home)
         env.update(extra_env or {})
         self.wrapped = bool(wrapper)
-        self.process = subprocess.Popen(list(wrapper) + [program], env=env,
+        if "--private" not in args:
+            wait_for(lambda: not program_on_bus(), what="the earlier program to leave the bus")
+        self.process = subprocess.Popen(list(wrapper) + [program] + list(args), env=env,
                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                         start_new_session=True)
         self.app = wait_for(self._find_app, what="the program on the accessibility bus")
@@ -324,7 +340,8 @@ class Orvalis:
 
 
 def temp_config():
-    return tempfile.mkdtemp(prefix="orvalis-config-")
+    """A temporary home for the program (see profile_env)."""
+    return tempfile.mkdtemp(prefix="orvalis-home-")
 
 
 def trust_test_authority(workdir):

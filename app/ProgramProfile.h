@@ -1,0 +1,34 @@
+#pragma once
+
+#include "app/WindowState.h"
+
+#include <string>
+#include <vector>
+
+namespace orvalis::app {
+
+// What the program remembers of its user, and where: the engine's profile
+// (cookies, storage, the HTTP cache) and the window's state. A private run
+// remembers nothing and writes nothing. A place that cannot be used leaves
+// the program working with defaults and is said once on the log panel.
+class TProgramProfile {
+public:
+    // Chooses the engine's profile, so it is made before any page exists.
+    explicit TProgramProfile(bool privateRun);
+
+    bool PrivateRun() const { return private_; }
+    // Lines for the log panel, said once at start.
+    const std::vector<std::string>& Notes() const { return notes_; }
+    const TWindowState& WindowState() const { return state_; }
+    // Nothing in a private run or where the folder cannot be written.
+    void SaveWindowState(const TWindowState& state);
+
+private:
+    bool private_;
+    bool keepsWindowState_;
+    TWindowStateFile file_;
+    TWindowState state_;
+    std::vector<std::string> notes_;
+};
+
+} // namespace orvalis::app
