@@ -15,12 +15,14 @@ constexpr const char* Style = R"(
 
 TMessageBar::TMessageBar() : Gtk::Box(Gtk::Orientation::HORIZONTAL, 8) {
     add_css_class("orvalis-message-bar");
-    auto css = Gtk::CssProvider::create();
-    css->load_from_data(Style);
-    signal_realize().connect([this, css] {
-        Gtk::StyleContext::add_provider_for_display(get_display(), css,
+    // Once for the display, however many bars there are.
+    [[maybe_unused]] static const bool styled = [] {
+        auto css = Gtk::CssProvider::create();
+        css->load_from_data(Style);
+        Gtk::StyleContext::add_provider_for_display(Gdk::Display::get_default(), css,
                                                     GTK_STYLE_PROVIDER_PRIORITY_APPLICATION);
-    });
+        return true;
+    }();
     SetAccessibleLabel(*this, "알림 표시줄");
     text_.set_xalign(0);
     text_.set_hexpand(true);

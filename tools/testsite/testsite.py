@@ -338,6 +338,7 @@ def bars_route(host, bare):
 </section>
 <script>
   const say = (t) => { document.title = '벨모라 - 알림 (' + t + ')'; };
+  say(Notification.permission);
   document.getElementById('ask').addEventListener('click', () => {
     Notification.requestPermission().then((p) => {
       say(p);

@@ -123,7 +123,7 @@ class Notifications(BarsTest):
     def test_1_allowed_site_notification_reaches_the_desktop_and_its_click_the_page(self):
         self.wait_title("벨모라 - 홈")
         self.go(NOTIFY)
-        self.wait_title("벨모라 - 알림")
+        self.wait_title("벨모라 - 알림 (default)")
         self.click_in_page(0.25)
         allow = wait_for(lambda: self.app.named("허용"), what="the notification bar")
         self.assertIsNotNone(self.app.named("www.velmora.com에서 알림을 보내려고 합니다"))
