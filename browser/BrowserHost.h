@@ -216,6 +216,7 @@ private:
     std::string topActionKind_;         // "link" or "form" the top level just reported
     std::string topActionUri_;
     bool topActionByUser_ = false;
+    std::string contextLinkUri_; // the link of the engine's context menu shown last
     sigc::connection uriCheck_;
     std::multiset<std::string> framesAnnounced_;
     std::map<std::string, TBrowserDispatch> frameDispatches_; // announced, by URL

@@ -229,6 +229,7 @@ void TBrowserControl::loadChanged(WebKitLoadEvent event) {
         provisional_ = false;
         topCommitted_ = true;
         topAnnouncedUri_.clear();
+        contextLinkUri_.clear();
         const char* uri = webkit_web_view_get_uri(view_.get());
         location_ = uri ? uri : "";
         forgetFrames();

@@ -21,8 +21,8 @@ constexpr const char* kTopHandler = "orvalisTop";
 
 // Runs in the top-level document only. Listening on the window, after the
 // page's own handlers, an activation that the page prevented is not reported.
-// A link opened in another window (its target, a modified or middle click) is
-// reported as such. Each report says whether the user's own input made it:
+// Links are reported however they are opened (in place, in another window,
+// with a middle click). Each report says whether the user's own input made it:
 // an event the engine raised (never one a script dispatched, as click() does)
 // within a moment of the user's pointer or key.
 constexpr const char* kTopActionScript = R"JS((() => {
@@ -40,8 +40,7 @@ constexpr const char* kTopActionScript = R"JS((() => {
     if (e.defaultPrevented || e.altKey || e.button > 1) return;
     const a = e.target && e.target.closest && e.target.closest('a[href], area[href]');
     if (!a || a.hasAttribute('download')) return;
-    const inPlace = e.button === 0 && !e.ctrlKey && !e.metaKey && !e.shiftKey && here(targetOf(a));
-    report(inPlace ? 'link' : 'window', a.href, e);
+    report('link', a.href, e);
   };
   window.addEventListener('click', link);
   window.addEventListener('auxclick', link);
@@ -82,6 +81,17 @@ void TBrowserControl::watchTopActions() {
             });
         }),
         this);
+    g_signal_connect(view_.get(), "context-menu",
+                     G_CALLBACK(+[](WebKitWebView*, WebKitContextMenu*, WebKitHitTestResult* hit,
+                                    gpointer self) -> gboolean {
+                         auto& control = *static_cast<TBrowserControl*>(self);
+                         const char* link = webkit_hit_test_result_context_is_link(hit)
+                                                ? webkit_hit_test_result_get_link_uri(hit)
+                                                : nullptr;
+                         control.contextLinkUri_ = link ? link : "";
+                         return FALSE;
+                     }),
+                     this);
     g_signal_connect_swapped(view_.get(), "notify::uri", G_CALLBACK(+[](gpointer self) {
                                  auto& control = *static_cast<TBrowserControl*>(self);
                                  control.Guarded([&] { control.uriChanged(); });
@@ -98,6 +108,12 @@ void TBrowserControl::topActionReported(const std::string& kind, const std::stri
 
 bool TBrowserControl::isReportedTopAction(WebKitNavigationAction* action, const std::string& uri,
                                           bool& byUser) {
+    // A link of the engine's own menu, which only the user opens.
+    if (!contextLinkUri_.empty() &&
+        NormalizedUri(std::exchange(contextLinkUri_, {})) == NormalizedUri(uri)) {
+        byUser = true;
+        return true;
+    }
     const WebKitNavigationType type = webkit_navigation_action_get_navigation_type(action);
     if (type == WEBKIT_NAVIGATION_TYPE_LINK_CLICKED)
         return takeReport(action, "link", uri, byUser);
@@ -124,11 +140,8 @@ bool TBrowserControl::refusesLinkInNewWindow(WebKitNavigationAction* action) {
     bool byUser = false;
     const std::string uri =
         webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
-    if (webkit_navigation_action_get_navigation_type(action) !=
-            WEBKIT_NAVIGATION_TYPE_LINK_CLICKED ||
-        !takeReport(action, "window", uri, byUser))
-        return false;
-    return fireBeforeNavigate(dispatch_, uri, byUser ? NAVF_USERINITED : 0);
+    return isReportedTopAction(action, uri, byUser) &&
+           fireBeforeNavigate(dispatch_, uri, byUser ? NAVF_USERINITED : 0);
 }
 
 void TBrowserControl::uriChanged() {
