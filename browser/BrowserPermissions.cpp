@@ -32,16 +32,17 @@ constexpr size_t kInputs = 32;
 constexpr const char* kAnswersFile = "notification-permissions.ini";
 constexpr const char* kGroup = "Notifications";
 
+using TOriginRef =
+    GRef<WebKitSecurityOrigin, webkit_security_origin_ref, webkit_security_origin_unref>;
+
 std::string OriginOf(const std::string& uri) {
-    GRef<WebKitSecurityOrigin, webkit_security_origin_ref, webkit_security_origin_unref> origin =
-        decltype(origin)::Adopt(webkit_security_origin_new_for_uri(uri.c_str()));
+    TOriginRef origin = TOriginRef::Adopt(webkit_security_origin_new_for_uri(uri.c_str()));
     g_autofree char* text = origin ? webkit_security_origin_to_string(origin.get()) : nullptr;
     return text ? text : "";
 }
 
 std::string HostOf(const std::string& origin) {
-    GRef<WebKitSecurityOrigin, webkit_security_origin_ref, webkit_security_origin_unref> parsed =
-        decltype(parsed)::Adopt(webkit_security_origin_new_for_uri(origin.c_str()));
+    TOriginRef parsed = TOriginRef::Adopt(webkit_security_origin_new_for_uri(origin.c_str()));
     const char* host = parsed ? webkit_security_origin_get_host(parsed.get()) : nullptr;
     return host ? host : "";
 }
