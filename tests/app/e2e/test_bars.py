@@ -1,8 +1,8 @@
 """End-to-end tests of the message bar above the page: the user's off-site
 links handed to the desktop's default handler, and the site's notifications
 reaching the desktop, with the real program under Xvfb against the test site
-(served over TLS too, as the engine asks for notifications only on secure
-pages). Run by CTest inside a private namespace:
+(served over TLS too: the engine asks for notifications only for secure pages,
+and only in a profile that is kept). Run by CTest inside a private namespace:
     run-script test_bars.py PROGRAM [unittest args]
 With E2E_SCREENSHOTS set to a folder, the bars the README shows are saved there.
 """
