@@ -71,6 +71,7 @@ void TMainForm::BuildLayout() {
     Splitter_Log.set_shrink_end_child(false);
     Splitter_Log.set_vexpand(true);
     Splitter_Log.property_position().signal_changed().connect([this] { SplitterMoved(); });
+    column_.append(MessageBar);
     column_.append(Splitter_Log);
 
     BuildStatusBar(column_);

@@ -24,6 +24,7 @@ TMainForm::TMainForm(TProgramProfile& profile) : profile_(profile) {
     Browser->DialogBoxes.NewCaption = std::string(AppCaption);
     AddressBar.SetLinkedBrowser(Browser);
     WireBrowserEvents();
+    WireBars();
     TravelLog.OnEntry = [this](const std::string& Title, const std::string& Url, bool& Cancel) {
         TravelLogEntry(Title, Url, Cancel);
     };

@@ -5,6 +5,9 @@
 #include "app/DisplayState.h"
 #include "app/PageZoom.h"
 #include "app/ProgramProfile.h"
+#include "app/LinksOut.h"
+#include "app/MessageBar.h"
+#include "app/PageNotifications.h"
 #include "browser/AddressCombo.h"
 #include "browser/BrowserDownloads.h"
 #include "browser/BrowserHost.h"
@@ -122,6 +125,9 @@ private:
     void BrowserNavigateError(const browser::TBrowserDispatch& pDisp, const std::string& URL,
                               bool& Cancel);
 
+    // The message bar's offers: links out and the page's notifications (MainBars.cpp).
+    void WireBars();
+
     // History menus (HistoryMenus.cpp).
     void BuildHistoryMenu(Gtk::MenuButton& button, THistoryDirection direction);
     void PopupMenu_BackPopup();
@@ -166,6 +172,8 @@ private:
     std::vector<THistoryItem> HistoryItems;
     std::list<std::unique_ptr<Gtk::MessageDialog>> messageBoxes_;
     std::unique_ptr<browser::TBrowserDownloads> downloads_;
+    std::unique_ptr<TLinksOut> linksOut_;
+    std::unique_ptr<TPageNotifications> notifications_;
     // A load the user started: asked for, then started by the engine.
     enum class TUserLoad { None, Requested, Started } userLoad_ = TUserLoad::None;
     bool responseUncommitted_ = false; // the filter reads a page not (yet) shown
@@ -181,6 +189,7 @@ private:
     Gtk::MenuButton PopupMenu_Forward;
     browser::TAddressCombo AddressBar;
     Gtk::Box ToolBar_Move{Gtk::Orientation::HORIZONTAL};
+    TMessageBar MessageBar;
     Gtk::Paned Splitter_Log{Gtk::Orientation::VERTICAL};
     Gtk::Frame Panel_Browser;
     browser::TBrowserHost* Browser = nullptr;

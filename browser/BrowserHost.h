@@ -37,6 +37,10 @@ constexpr uint32_t MB_ICONWARNING = 0x30;
 constexpr int32_t IDOK = 1;
 constexpr int32_t IDCANCEL = 2;
 
+// Flags of OnBeforeNavigate2: the user started the navigation with his own
+// click or key on a link, or by sending a form (never a page script alone).
+constexpr int32_t NAVF_USERINITED = 0x1;
+
 // New-window flags given to OnEvaluateNewWindow.
 constexpr uint32_t NWMF_USERINITED = 0x2;
 constexpr uint32_t NWMF_FIRST = 0x4;
@@ -150,6 +154,10 @@ protected:
     // related: the browser whose pop-up this browser receives, if any.
     explicit TBrowserControl(TBrowserControl* related);
 
+    // A link of the top-level document that the user opens in a new window
+    // goes where the top level may go: true when OnBeforeNavigate2 refused it.
+    bool refusesLinkInNewWindow(WebKitNavigationAction* action);
+
     WebKitSettings* Settings() const { return webkit_web_view_get_settings(view_.get()); }
     // Host-side hooks into the control's signals.
     virtual GtkWidget* CreateNewWindow(WebKitNavigationAction* action) = 0;
@@ -162,7 +170,8 @@ private:
     bool decideNavigation(WebKitNavigationPolicyDecision* decision);
     bool decideResponse(WebKitResponsePolicyDecision* decision);
     void classifyByFrames(WebKitPolicyDecision* decision, const std::string& uri);
-    bool fireBeforeNavigate(const TBrowserDispatch& disp, const std::string& uri);
+    bool fireBeforeNavigate(const TBrowserDispatch& disp, const std::string& uri,
+                            int32_t flags = 0);
     void loadChanged(WebKitLoadEvent event);
     bool loadFailed(const char* uri, GError* error);
     TBrowserDispatch frameDispatchFor(const std::string& url);
@@ -170,8 +179,12 @@ private:
     void reportHandlerError(const std::string& what) noexcept;
     // Links and forms of the top level (BrowserTopActions.cpp).
     void watchTopActions();
-    void topActionReported(const std::string& kind, const std::string& url);
-    bool isReportedTopAction(WebKitNavigationAction* action, const std::string& uri);
+    void topActionReported(const std::string& kind, const std::string& url, bool byUser);
+    // Whether the top-level document reported the action; byUser tells
+    // whether the user's own input started it.
+    bool isReportedTopAction(WebKitNavigationAction* action, const std::string& uri, bool& byUser);
+    bool takeReport(WebKitNavigationAction* action, const std::string& kind, const std::string& uri,
+                    bool& byUser);
     void uriChanged();
     void sameDocumentNavigated();
     // Failed loads and a dead web process (BrowserErrors.cpp).
@@ -202,6 +215,8 @@ private:
     bool provisional_ = false;          // a top-level load started and has not committed
     std::string topActionKind_;         // "link" or "form" the top level just reported
     std::string topActionUri_;
+    bool topActionByUser_ = false;
+    std::string contextLinkUri_; // the link of the engine's context menu shown last
     sigc::connection uriCheck_;
     std::multiset<std::string> framesAnnounced_;
     std::map<std::string, TBrowserDispatch> frameDispatches_; // announced, by URL

@@ -54,11 +54,11 @@ std::string JsonText(const std::string& s) {
 
 } // namespace
 
-bool TBrowserControl::fireBeforeNavigate(const TBrowserDispatch& disp, const std::string& uri) {
+bool TBrowserControl::fireBeforeNavigate(const TBrowserDispatch& disp, const std::string& uri,
+                                         int32_t flags) {
     if (!OnBeforeNavigate2)
         return false;
     std::string url = uri, frame, postData, headers;
-    int32_t flags = 0;
     bool cancel = false;
     OnBeforeNavigate2(*this, disp, url, flags, frame, postData, headers, cancel);
     return cancel;
@@ -94,9 +94,9 @@ bool TBrowserControl::decideNavigation(WebKitNavigationPolicyDecision* decision)
     if (webkit_navigation_action_is_redirect(action))
         return false; // the navigation it continues was decided already
 
-    auto decideTopLevel = [&] {
+    auto decideTopLevel = [&](int32_t flags = 0) {
         topAnnouncedUri_ = uri;
-        if (fireBeforeNavigate(dispatch_, uri)) {
+        if (fireBeforeNavigate(dispatch_, uri, flags)) {
             topAnnouncedUri_.clear();
             topRefused_ = true;
             readyState_ = location_.empty() ? READYSTATE_UNINITIALIZED : READYSTATE_COMPLETE;
@@ -134,8 +134,8 @@ bool TBrowserControl::decideNavigation(WebKitNavigationPolicyDecision* decision)
     default:
         if (!OnBeforeNavigate2)
             return false;
-        if (isReportedTopAction(action, uri))
-            return decideTopLevel();
+        if (bool byUser = false; isReportedTopAction(action, uri, byUser))
+            return decideTopLevel(byUser ? NAVF_USERINITED : 0);
         classifyByFrames(WEBKIT_POLICY_DECISION(decision), uri);
         return true;
     }
@@ -229,6 +229,7 @@ void TBrowserControl::loadChanged(WebKitLoadEvent event) {
         provisional_ = false;
         topCommitted_ = true;
         topAnnouncedUri_.clear();
+        contextLinkUri_.clear();
         const char* uri = webkit_web_view_get_uri(view_.get());
         location_ = uri ? uri : "";
         forgetFrames();

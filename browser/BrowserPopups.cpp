@@ -8,6 +8,8 @@
 namespace orvalis::browser {
 
 GtkWidget* TCustomBrowserHost::CreateNewWindow(WebKitNavigationAction* action) {
+    if (refusesLinkInNewWindow(action))
+        return nullptr;
     const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
     const char* name = webkit_navigation_action_get_frame_name(action);
     const bool gesture = webkit_navigation_action_is_user_gesture(action);

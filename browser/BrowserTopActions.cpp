@@ -21,29 +21,42 @@ constexpr const char* kTopHandler = "orvalisTop";
 
 // Runs in the top-level document only. Listening on the window, after the
 // page's own handlers, an activation that the page prevented is not reported.
-// Links with another target (a frame, a new window) and modified clicks do
-// not navigate this document.
+// Links are reported however they are opened (in place, in another window,
+// with a middle click). Each report says whether the user's own input made it:
+// an event the engine raised (never one a script dispatched, as click() does)
+// within a moment of the user's pointer or key.
 constexpr const char* kTopActionScript = R"JS((() => {
   const handler = window.webkit && window.webkit.messageHandlers.orvalisTop;
   if (!handler) return;
   const here = (t) => !t || t === '_self' || t === '_top' || t === '_parent';
   const targetOf = (el) => el.getAttribute('target') ||
       ((document.querySelector('base[target]') || {}).target || '');
-  window.addEventListener('click', (e) => {
-    if (e.defaultPrevented || e.button !== 0 || e.ctrlKey || e.metaKey || e.shiftKey || e.altKey)
-      return;
+  let lastInput = -Infinity;
+  for (const type of ['pointerdown', 'mousedown', 'keydown'])
+    window.addEventListener(type, (e) => { if (e.isTrusted) lastInput = performance.now(); }, true);
+  const report = (kind, url, e) => handler.postMessage(
+      {kind, url, byUser: e.isTrusted && performance.now() - lastInput < 1000});
+  const link = (e) => {
+    if (e.defaultPrevented || e.altKey || e.button > 1) return;
     const a = e.target && e.target.closest && e.target.closest('a[href], area[href]');
-    if (!a || a.hasAttribute('download') || !here(targetOf(a))) return;
-    handler.postMessage({kind: 'link', url: a.href});
-  });
+    if (!a || a.hasAttribute('download')) return;
+    report('link', a.href, e);
+  };
+  window.addEventListener('click', link);
+  window.addEventListener('auxclick', link);
   window.addEventListener('submit', (e) => {
     if (e.defaultPrevented) return;
     const form = e.target, by = e.submitter;
     const target = (by && by.getAttribute('formtarget')) || targetOf(form);
     if (!here(target)) return;
-    handler.postMessage({kind: 'form', url: (by && by.formAction) || form.action});
+    report('form', (by && by.formAction) || form.action, e);
   });
 })();)JS";
+
+bool BoolProperty(JSCValue* object, const char* name) {
+    GRef<JSCValue> v = GRef<JSCValue>::Adopt(jsc_value_object_get_property(object, name));
+    return v && jsc_value_is_boolean(v.get()) && jsc_value_to_boolean(v.get());
+}
 
 std::string StringProperty(JSCValue* object, const char* name) {
     GRef<JSCValue> v = GRef<JSCValue>::Adopt(jsc_value_object_get_property(object, name));
@@ -56,23 +69,27 @@ std::string StringProperty(JSCValue* object, const char* name) {
 } // namespace
 
 void TBrowserControl::watchTopActions() {
-    WebKitUserContentManager* manager = contentManager_.get();
-    GRef<WebKitUserScript, webkit_user_script_ref, webkit_user_script_unref> script =
-        decltype(script)::Adopt(webkit_user_script_new_for_world(
-            kTopActionScript, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME,
-            WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, TFrameChannel::World(), nullptr, nullptr));
-    webkit_user_content_manager_add_script(manager, script.get());
-    webkit_user_content_manager_register_script_message_handler(manager, kTopHandler,
-                                                                TFrameChannel::World());
-    const std::string signal = std::string("script-message-received::") + kTopHandler;
-    g_signal_connect(manager, signal.c_str(),
-                     G_CALLBACK(+[](WebKitUserContentManager*, JSCValue* message, gpointer self) {
+    TFrameChannel::AddScript(
+        contentManager_.get(), kTopActionScript, WEBKIT_USER_CONTENT_INJECT_TOP_FRAME, kTopHandler,
+        G_CALLBACK(+[](WebKitUserContentManager*, JSCValue* message, gpointer self) {
+            auto& control = *static_cast<TBrowserControl*>(self);
+            control.Guarded([&] {
+                if (jsc_value_is_object(message))
+                    control.topActionReported(StringProperty(message, "kind"),
+                                              StringProperty(message, "url"),
+                                              BoolProperty(message, "byUser"));
+            });
+        }),
+        this);
+    g_signal_connect(view_.get(), "context-menu",
+                     G_CALLBACK(+[](WebKitWebView*, WebKitContextMenu*, WebKitHitTestResult* hit,
+                                    gpointer self) -> gboolean {
                          auto& control = *static_cast<TBrowserControl*>(self);
-                         control.Guarded([&] {
-                             if (jsc_value_is_object(message))
-                                 control.topActionReported(StringProperty(message, "kind"),
-                                                           StringProperty(message, "url"));
-                         });
+                         const char* link = webkit_hit_test_result_context_is_link(hit)
+                                                ? webkit_hit_test_result_get_link_uri(hit)
+                                                : nullptr;
+                         control.contextLinkUri_ = link ? link : "";
+                         return FALSE;
                      }),
                      this);
     g_signal_connect_swapped(view_.get(), "notify::uri", G_CALLBACK(+[](gpointer self) {
@@ -82,28 +99,49 @@ void TBrowserControl::watchTopActions() {
                              this);
 }
 
-void TBrowserControl::topActionReported(const std::string& kind, const std::string& url) {
+void TBrowserControl::topActionReported(const std::string& kind, const std::string& url,
+                                        bool byUser) {
     topActionKind_ = kind;
     topActionUri_ = url;
+    topActionByUser_ = byUser;
 }
 
-bool TBrowserControl::isReportedTopAction(WebKitNavigationAction* action, const std::string& uri) {
+bool TBrowserControl::isReportedTopAction(WebKitNavigationAction* action, const std::string& uri,
+                                          bool& byUser) {
+    // A link of the engine's own menu, which only the user opens.
+    if (!contextLinkUri_.empty() &&
+        NormalizedUri(std::exchange(contextLinkUri_, {})) == NormalizedUri(uri)) {
+        byUser = true;
+        return true;
+    }
     const WebKitNavigationType type = webkit_navigation_action_get_navigation_type(action);
-    std::string kind;
     if (type == WEBKIT_NAVIGATION_TYPE_LINK_CLICKED)
-        kind = "link";
-    else if (type == WEBKIT_NAVIGATION_TYPE_FORM_SUBMITTED ||
-             type == WEBKIT_NAVIGATION_TYPE_FORM_RESUBMITTED)
-        kind = "form";
-    else
-        return false;
+        return takeReport(action, "link", uri, byUser);
+    if (type == WEBKIT_NAVIGATION_TYPE_FORM_SUBMITTED ||
+        type == WEBKIT_NAVIGATION_TYPE_FORM_RESUBMITTED)
+        return takeReport(action, "form", uri, byUser);
+    return false;
+}
+
+bool TBrowserControl::takeReport(WebKitNavigationAction* action, const std::string& kind,
+                                 const std::string& uri, bool& byUser) {
     const std::string reported = std::exchange(topActionUri_, {});
+    byUser =
+        std::exchange(topActionByUser_, false) && webkit_navigation_action_is_user_gesture(action);
     if (std::exchange(topActionKind_, {}) != kind || reported.empty())
         return false;
     // A form's address gains its fields as a query.
-    const bool withQuery = kind == "link";
+    const bool withQuery = kind != "form";
     return UriWithoutFragment(NormalizedUri(reported), withQuery) ==
            UriWithoutFragment(NormalizedUri(uri), withQuery);
+}
+
+bool TBrowserControl::refusesLinkInNewWindow(WebKitNavigationAction* action) {
+    bool byUser = false;
+    const std::string uri =
+        webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
+    return isReportedTopAction(action, uri, byUser) &&
+           fireBeforeNavigate(dispatch_, uri, byUser ? NAVF_USERINITED : 0);
 }
 
 void TBrowserControl::uriChanged() {

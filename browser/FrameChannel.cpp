@@ -101,6 +101,18 @@ const char* TFrameChannel::World() {
     return kWorld;
 }
 
+void TFrameChannel::AddScript(WebKitUserContentManager* manager, const char* source,
+                              WebKitUserContentInjectedFrames frames, const char* name,
+                              GCallback handler, gpointer data) {
+    GRef<WebKitUserScript, webkit_user_script_ref, webkit_user_script_unref> script =
+        decltype(script)::Adopt(webkit_user_script_new_for_world(
+            source, frames, WEBKIT_USER_SCRIPT_INJECT_AT_DOCUMENT_START, kWorld, nullptr, nullptr));
+    webkit_user_content_manager_add_script(manager, script.get());
+    webkit_user_content_manager_register_script_message_handler(manager, name, kWorld);
+    const std::string signal = std::string("script-message-received::") + name;
+    g_signal_connect(manager, signal.c_str(), handler, data);
+}
+
 TFrameChannel::TFrameChannel(WebKitUserContentManager* manager, TBrowserDispatch top,
                              THandlers handlers)
     : manager_(manager), top_(top), handlers_(std::move(handlers)) {

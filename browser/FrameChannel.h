@@ -37,6 +37,12 @@ public:
 
     // The script world in which the channel's script runs.
     static const char* World();
+    // Adds another script of the host's to that world, run at the start of
+    // the top-level document or of every document, and connects handler to
+    // the messages it posts under name.
+    static void AddScript(WebKitUserContentManager* manager, const char* source,
+                          WebKitUserContentInjectedFrames frames, const char* name,
+                          GCallback handler, gpointer data);
 
     // The top level committed a new page: every document known so far is gone.
     void ForgetDocuments();

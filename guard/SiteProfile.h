@@ -42,6 +42,8 @@ inline constexpr std::array<std::string_view, 3> PopupAllowList{
     "http://home.velmora.com/?",
     "http://club.velmora.com/club/main/club_main.asp",
 };
+// The site's own domains: they and the hosts under them are the site.
+inline constexpr std::array<std::string_view, 2> SiteDomains{"velmora.com", "velmora.co.kr"};
 } // namespace SiteProfile
 
 // The portal pages, on which every request is let through.

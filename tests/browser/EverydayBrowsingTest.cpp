@@ -11,11 +11,13 @@ TEST_F(EverydayBrowsingTest, TopLevelLinkIsDecidedBeforeItsRequestLeaves) {
     Load("/a.html");
     const std::string b = site_->Url("/b.html");
     int topDecisions = 0;
+    int32_t flags = 0;
     browser_->OnBeforeNavigate2 = [&](TBrowserControl&, const TBrowserDispatch& pDisp,
-                                      std::string& URL, int32_t&, std::string&, std::string&,
+                                      std::string& URL, int32_t& Flags, std::string&, std::string&,
                                       std::string&, bool& Cancel) {
         if (URL == b && pDisp == browser_->BrowserDispatch()) {
             ++topDecisions;
+            flags = Flags;
             Cancel = true;
         }
     };
@@ -25,6 +27,8 @@ TEST_F(EverydayBrowsingTest, TopLevelLinkIsDecidedBeforeItsRequestLeaves) {
     EXPECT_EQ(topDecisions, 1);
     EXPECT_FALSE(site_->Logged("/b.html"));
     EXPECT_EQ(browser_->LocationURL(), site_->Url("/a.html"));
+    // A page script's click is not the user's.
+    EXPECT_EQ(flags & NAVF_USERINITED, 0);
 }
 
 TEST_F(EverydayBrowsingTest, SameDocumentNavigationsMoveTheLocationAndEndComplete) {

@@ -1,5 +1,7 @@
 #include "guard/NavigationGuard.h"
 
+#include "guard/SiteHosts.h"
+
 #include <gtest/gtest.h>
 
 using namespace orvalis::guard;
@@ -64,3 +66,13 @@ TEST(FixUp, DocumentMustCoverTheAreaWithinTheMargin) {
 }
 
 } // namespace
+
+TEST(SiteHosts, OnlyTheSiteDomainsAndTheirHosts) {
+    EXPECT_TRUE(IsSiteHost("velmora.com"));
+    EXPECT_TRUE(IsSiteHost("WWW.Velmora.co.kr"));
+    EXPECT_FALSE(IsSiteHost("notvelmora.com"));
+    EXPECT_FALSE(IsSiteHost("velmora.com.foreign.example"));
+    EXPECT_FALSE(IsSiteHost("www.lumenet.com"));
+    EXPECT_FALSE(IsSiteHost(".velmora.com."));
+    EXPECT_FALSE(IsSiteHost(""));
+}

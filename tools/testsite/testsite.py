@@ -248,7 +248,7 @@ class Handler(BaseHTTPRequestHandler):
             return "image/svg+xml", svg(host, colour).encode()
         if bare.endswith(".js"):
             return "application/javascript", b"document.title += ' (foreign script ran)';"
-        browsing = browsing_route(host, bare)
+        browsing = browsing_route(host, bare) or bars_route(host, bare)
         if browsing:
             return browsing
         if host in ("www.velmora.co.kr", "velmora.co.kr") and bare == "/":
@@ -386,6 +386,40 @@ def profile_response(handler):
     if handler.command != "HEAD":
         handler.wfile.write(data)
     return True
+
+
+# The message bar: a site page (secure, as the engine asks for notifications
+# only there) that asks to send them at its visitor's click and shows one when
+# allowed, with a partner's frame that asks too. The title tells the answers;
+# the page's upper half is the page's button, its lower half the frame's.
+def bars_route(host, bare):
+    if host == "www.velmora.com" and bare == "/notify.html":
+        return "text/html", page("벨모라 - 알림", """
+<section><h2>알림</h2>
+  <button id="ask" style="position: fixed; left: 0; top: 0; width: 100%; height: 50%">알림 받기</button>
+  <iframe src="https://www.lumenet.com/notify-frame.html"
+          style="position: fixed; left: 0; top: 50%; width: 100%; height: 50%; border: 0"></iframe>
+</section>
+<script>
+  const say = (t) => { document.title = '벨모라 - 알림 (' + t + ')'; };
+  say(Notification.permission);
+  document.getElementById('ask').addEventListener('click', () => {
+    Notification.requestPermission().then((p) => {
+      say(p);
+      if (p === 'granted')
+        new Notification('벨모라', {body: '새 쪽지가 도착했습니다.'}).onclick = () => say('눌림');
+    });
+  });
+  window.addEventListener('message', (e) => say('프레임 ' + e.data));
+</script>""").encode()
+    if host == "www.lumenet.com" and bare == "/notify-frame.html":
+        return "text/html", page("루메넷", """
+<button id="ask" style="position: fixed; left: 0; top: 0; width: 100%; height: 100%">프레임 알림</button>
+<script>
+  document.getElementById('ask').addEventListener('click', () =>
+    Notification.requestPermission().then((p) => parent.postMessage(p, '*')));
+</script>""").encode()
+    return None
 
 
 class TLSServer(ThreadingHTTPServer):
