@@ -60,7 +60,6 @@ void TMainForm::FormCreate() {
     random_.seed(static_cast<std::mt19937::result_type>(
         std::chrono::system_clock::now().time_since_epoch().count()));
     set_title(std::string(AppCaption));
-    Browser->OpenBlankPage(false);
     TravelLog.SetBrowser(Browser);
     TravelLog.AttachStore();
     Browser->SetUserAgentText(UserAgentText());
@@ -69,9 +68,11 @@ void TMainForm::FormCreate() {
                           std::string(ContactAddress),
                       true);
 
+    // The page loads nothing, not even the blank page, before the proxy is set.
     const bool active = StartFirewall();
     browser::TProxySettings::ApplyProxy(UserAgentText(),
                                         "localhost:" + std::to_string(firewallPort_));
+    Browser->OpenBlankPage(false);
     rules_.MainPageList.Publish(guard::BuildMainPageList());
     rules_.HostSuffixList.Publish(guard::BuildHostSuffixList());
 
@@ -109,13 +110,13 @@ bool TMainForm::StartFirewall() {
     return false;
 }
 
-// Closing the window stops the firewall (its connections too) and sends the
-// browser's traffic direct again before the process ends.
+// Closing the window stops the firewall (its connections too). The proxy
+// setting stays to the end of the process: the page and its web processes
+// live on for a moment, and whatever they still send meets the closed port.
 bool TMainForm::FormClose() {
     if (Firewall) {
         Firewall->SetActive(false);
     }
-    browser::TProxySettings::ResetProxy();
     return false;
 }
 

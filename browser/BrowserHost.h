@@ -159,7 +159,9 @@ protected:
 private:
     friend struct TBrowserSignals;
     // Navigation (BrowserNavigation.cpp).
-    bool decideNavigation(WebKitNavigationPolicyDecision* decision);
+    bool decideNavigation(WebKitNavigationPolicyDecision* navigation);
+    void decideTopLevel(WebKitPolicyDecision* decision, const std::string& uri);
+    void decideFrame(WebKitPolicyDecision* decision, const std::string& uri);
     bool decideResponse(WebKitResponsePolicyDecision* decision);
     void classifyByFrames(WebKitPolicyDecision* decision, const std::string& uri);
     bool fireBeforeNavigate(const TBrowserDispatch& disp, const std::string& uri);
