@@ -322,9 +322,12 @@ def window_response(handler):
         handler.send_response(204)
         handler.end_headers()
         return True
-    if handler.path.split("?")[0].endswith("/to-data"):
+    # A site address that sends the browser elsewhere.
+    target = {"to-data": LEAKED_DATA, "to-foreign": "http://www.foreign.example/"}.get(
+        handler.path.split("?")[0].rsplit("/", 1)[-1])
+    if target:
         handler.send_response(302)
-        handler.send_header("Location", LEAKED_DATA)
+        handler.send_header("Location", target)
         handler.send_header("Content-Length", "0")
         handler.end_headers()
         return True
@@ -378,7 +381,7 @@ def channels_page(query):
   const said = (what) => {{ document.title = '벨모라 - 채널 {name}: ' + what; }};
   const go = (url) => {{ const a = document.getElementById('go'); a.href = url; a.click(); }};
   const leakedBlob = () => URL.createObjectURL(
-      new Blob(['<title>velmora.co 샌 페이지</title>'], {{type: 'text/html'}}));
+      new Blob(['<title>velmora.co 샌 페이지</title>'], {{type: 'text/html;charset=utf-8'}}));
   window.addEventListener('load', () => {{ {attempt} }});
 </script>""")
 

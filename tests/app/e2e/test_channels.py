@@ -74,7 +74,7 @@ class ChannelTest(ProgramTest):
         return self.lines_ending(REFUSED_NAVIGATION)
 
     def leaked(self):
-        return LEAKED in self.app.title()
+        return LEAKED in self.app.title() or "Foreign site" in self.app.title()
 
     def try_channel(self, name, query=""):
         """Opens the page that tries the channel; it tries once loaded."""
@@ -141,15 +141,20 @@ class Channels(ChannelTest):
         self.assertFalse(self.leaked(), self.app.title())
         self.assert_channel_refused("file-window", query)
 
-    def test_redirect_of_a_site_address_to_data_is_refused(self):
+    def test_redirects_to_data_and_off_the_site_are_refused(self):
         # The engine gives up on the data address itself and shows the
         # redirect's own empty answer, under its site address.
         self.assert_refused_by_the_guard(lambda: self.go(CHANNELS + "redirect"),
                                          "http://www.velmora.com/to-data")
+        # From a portal page, where the filter lets everything through.
+        self.go("http://news.velmora.com/")
+        self.wait_title("벨모라 뉴스")
+        self.assert_refused_by_the_guard(lambda: self.go("http://news.velmora.com/to-foreign"),
+                                         "벨모라 뉴스")
 
     def test_typed_data_source_and_engine_addresses_are_refused(self):
         self.try_channel("typed")
-        for address in ("data:text/html,<title>velmora.co 샌 페이지</title>",
+        for address in ("data:text/html;charset=utf-8,<title>velmora.co 샌 페이지</title>",
                         "view-source:http://www.velmora.com/", "webkit://gpu?velmora.co"):
             with self.subTest(address):
                 self.assert_refused_by_the_guard(lambda: self.go(address), "벨모라 - 채널 typed")
