@@ -25,11 +25,12 @@ void TMainForm::WireBrowsing() {
 }
 
 // A page the firewall refused was not seen by the guard before its request
-// left (a navigation started by a script): the guard has its say now, and the
-// page shown stays. Any other failure gets the browser's error page.
+// left (a navigation started by a script), nor was an address the engine gave
+// up on itself (a redirect to a data address): the guard has its say now, and
+// the page shown stays. Any other failure gets the browser's error page.
 void TMainForm::BrowserNavigateError(const browser::TBrowserDispatch& pDisp, const std::string& URL,
                                      bool& Cancel) {
-    if (!filter_.RecentlyRefused(URL)) {
+    if (!filter_.RecentlyRefused(URL) && guard::AllowsTopLevelNavigation(URL)) {
         return;
     }
     BrowserBeforeNavigate2(pDisp, URL, Cancel);

@@ -62,7 +62,6 @@ void TMainForm::FormCreate() {
     random_.seed(static_cast<std::mt19937::result_type>(
         std::chrono::system_clock::now().time_since_epoch().count()));
     set_title(std::string(AppCaption));
-    Browser->OpenBlankPage(false);
     TravelLog.SetBrowser(Browser);
     TravelLog.AttachStore();
     Browser->SetUserAgentText(UserAgentText());
@@ -72,9 +71,11 @@ void TMainForm::FormCreate() {
                       true);
     RestoreWindowState();
 
+    // The page loads nothing, not even the blank page, before the proxy is set.
     const bool active = StartFirewall();
     browser::TProxySettings::ApplyProxy(UserAgentText(),
                                         "localhost:" + std::to_string(firewallPort_));
+    Browser->OpenBlankPage(false);
     rules_.MainPageList.Publish(guard::BuildMainPageList());
     rules_.HostSuffixList.Publish(guard::BuildHostSuffixList());
 
@@ -112,14 +113,14 @@ bool TMainForm::StartFirewall() {
     return false;
 }
 
-// Closing the window stops the firewall (its connections too) and sends the
-// browser's traffic direct again before the process ends.
+// Closing the window stops the firewall (its connections too). The proxy
+// setting stays to the end of the process: the page and its web processes
+// live on for a moment, and whatever they still send meets the closed port.
 bool TMainForm::FormClose() {
     SaveWindowState();
     if (Firewall) {
         Firewall->SetActive(false);
     }
-    browser::TProxySettings::ResetProxy();
     return false;
 }
 

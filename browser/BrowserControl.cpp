@@ -1,3 +1,4 @@
+#include "browser/BrowserChannels.h"
 #include "browser/BrowserHost.h"
 #include "browser/FrameChannel.h"
 #include "browser/UriText.h"
@@ -51,6 +52,7 @@ TBrowserControl::TBrowserControl(TBrowserControl* related)
     webkit_settings_set_enable_write_console_messages_to_stdout(Settings(), FALSE);
     // The host decides about every pop-up itself (see CreateNewWindow).
     webkit_settings_set_javascript_can_open_windows_automatically(Settings(), TRUE);
+    HoldOffChannels(view_.get());
 
     Gtk::Widget* widget = Glib::wrap(GTK_WIDGET(view_.get()));
     widget->set_expand(true);

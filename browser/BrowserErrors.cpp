@@ -40,6 +40,10 @@ bool TBrowserControl::loadFailed(const char* uri, GError* error) {
     if (topRefused_ && g_error_matches(error, WEBKIT_POLICY_ERROR,
                                        WEBKIT_POLICY_ERROR_FRAME_LOAD_INTERRUPTED_BY_POLICY_CHANGE))
         return true; // cancelled by OnBeforeNavigate2: the old page stays
+    // An address the engine gives up on itself (a redirect to a data
+    // address) is reported all the same: the handler may refuse it.
+    if (uri && !IsWebAddress(uri) && g_ascii_strcasecmp(uri, "about:blank") != 0)
+        return navigateError(uri, error);
     // A page that had started to show stays as far as it came.
     if (topCommitted_ || ExplainsItself(error))
         return false;

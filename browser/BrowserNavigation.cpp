@@ -8,9 +8,13 @@
 // - other back/forward and reload navigations belong to frames;
 // - any other navigation is held while the page is asked whether one of its
 //   frame elements is loading that address: if so it is a frame's, decided at
-//   once; if not, it passes and is decided at its response, where the engine
-//   says whether it is the top level's. A refused top-level response keeps
-//   the old page, title and history.
+//   once; if not, a web address passes and is decided at its response, where
+//   the engine says whether it is the top level's. Any other address (data,
+//   blob, file) may show a page without a response to decide: it is decided
+//   as the top level's at once. A refused top-level response keeps the old
+//   page, title and history;
+// - a redirect while the top level loads is the top level's, decided before
+//   the engine follows it (a redirect of a frame comes while none loads).
 
 #include "browser/BrowserHost.h"
 #include "browser/FrameChannel.h"
@@ -27,6 +31,7 @@ constexpr const char* kFrameScan = R"JS((function (url) {
   const scan = (d) => {
     for (const el of d.querySelectorAll('iframe, frame')) {
       if (el.src && bare(el.src) === bare(url)) return true;
+      if (url === 'about:srcdoc' && el.hasAttribute('srcdoc')) return true;
       try { if (el.contentDocument && scan(el.contentDocument)) return true; } catch (e) {}
     }
     return false;
@@ -87,56 +92,70 @@ void TBrowserControl::rememberFrame(const std::string& uri, const TBrowserDispat
     frameDispatches_.insert_or_assign(uri, disp);
 }
 
-bool TBrowserControl::decideNavigation(WebKitNavigationPolicyDecision* decision) {
-    WebKitNavigationAction* action =
-        webkit_navigation_policy_decision_get_navigation_action(decision);
-    const std::string uri = RequestUri(webkit_navigation_action_get_request(action));
-    if (webkit_navigation_action_is_redirect(action))
-        return false; // the navigation it continues was decided already
+void TBrowserControl::decideTopLevel(WebKitPolicyDecision* decision, const std::string& uri,
+                                     int32_t flags) {
+    topAnnouncedUri_ = uri;
+    if (fireBeforeNavigate(dispatch_, uri, flags)) {
+        topAnnouncedUri_.clear();
+        topRefused_ = true;
+        readyState_ = location_.empty() ? READYSTATE_UNINITIALIZED : READYSTATE_COMPLETE;
+        webkit_policy_decision_ignore(decision);
+    } else {
+        webkit_policy_decision_use(decision);
+    }
+}
 
-    auto decideTopLevel = [&](int32_t flags = 0) {
-        topAnnouncedUri_ = uri;
-        if (fireBeforeNavigate(dispatch_, uri, flags)) {
-            topAnnouncedUri_.clear();
-            topRefused_ = true;
-            readyState_ = location_.empty() ? READYSTATE_UNINITIALIZED : READYSTATE_COMPLETE;
-            webkit_policy_decision_ignore(WEBKIT_POLICY_DECISION(decision));
-        } else {
-            webkit_policy_decision_use(WEBKIT_POLICY_DECISION(decision));
-        }
+void TBrowserControl::decideFrame(WebKitPolicyDecision* decision, const std::string& uri) {
+    TBrowserDispatch disp = TBrowserDispatch::Create();
+    if (fireBeforeNavigate(disp, uri)) {
+        webkit_policy_decision_ignore(decision);
+    } else {
+        rememberFrame(uri, disp, true);
+        webkit_policy_decision_use(decision);
+    }
+}
+
+bool TBrowserControl::decideNavigation(WebKitNavigationPolicyDecision* navigation) {
+    WebKitPolicyDecision* decision = WEBKIT_POLICY_DECISION(navigation);
+    WebKitNavigationAction* action =
+        webkit_navigation_policy_decision_get_navigation_action(navigation);
+    const std::string uri = RequestUri(webkit_navigation_action_get_request(action));
+    if (webkit_navigation_action_is_redirect(action)) {
+        if (!provisional_)
+            return false; // a frame's: the filter judges where it leads
+        decideTopLevel(decision, uri);
         return true;
-    };
-    auto decideFrame = [&] {
-        TBrowserDispatch disp = TBrowserDispatch::Create();
-        if (fireBeforeNavigate(disp, uri)) {
-            webkit_policy_decision_ignore(WEBKIT_POLICY_DECISION(decision));
-        } else {
-            rememberFrame(uri, disp, true);
-            webkit_policy_decision_use(WEBKIT_POLICY_DECISION(decision));
-        }
+    }
+    const auto decideAs = [&](bool topLevel) {
+        if (topLevel)
+            decideTopLevel(decision, uri);
+        else
+            decideFrame(decision, uri);
         return true;
     };
 
     if (hostStarted_.erase(NormalizedUri(uri)) > 0)
-        return decideTopLevel();
+        return decideAs(true);
     switch (webkit_navigation_action_get_navigation_type(action)) {
     case WEBKIT_NAVIGATION_TYPE_BACK_FORWARD: {
         // The list has already moved to the entry being travelled to.
         WebKitBackForwardListItem* current = webkit_back_forward_list_get_current_item(
             webkit_web_view_get_back_forward_list(view_.get()));
         const char* currentUri = current ? webkit_back_forward_list_item_get_uri(current) : nullptr;
-        return currentUri && uri == currentUri ? decideTopLevel() : decideFrame();
+        return decideAs(currentUri && uri == currentUri);
     }
     case WEBKIT_NAVIGATION_TYPE_RELOAD: {
         const char* viewUri = webkit_web_view_get_uri(view_.get());
-        return viewUri && uri == viewUri ? decideTopLevel() : decideFrame();
+        return decideAs(viewUri && uri == viewUri);
     }
     default:
         if (!OnBeforeNavigate2)
             return false;
-        if (bool byUser = false; isReportedTopAction(action, uri, byUser))
-            return decideTopLevel(byUser ? NAVF_USERINITED : 0);
-        classifyByFrames(WEBKIT_POLICY_DECISION(decision), uri);
+        if (bool byUser = false; isReportedTopAction(action, uri, byUser)) {
+            decideTopLevel(decision, uri, byUser ? NAVF_USERINITED : 0);
+            return true;
+        }
+        classifyByFrames(decision, uri);
         return true;
     }
 }
@@ -162,18 +181,15 @@ void TBrowserControl::classifyByFrames(WebKitPolicyDecision* decision, const std
                 g_error_free(error);
             TBrowserControl& self = *held->Self;
             WebKitPolicyDecision* decision = held->Decision.get();
-            if (!inFrame) {
+            if (!inFrame && IsWebAddress(held->Uri)) {
                 webkit_policy_decision_use(decision); // decided at its response
                 return;
             }
             self.Guarded([&] {
-                TBrowserDispatch disp = TBrowserDispatch::Create();
-                if (self.fireBeforeNavigate(disp, held->Uri)) {
-                    webkit_policy_decision_ignore(decision);
-                    return;
-                }
-                self.rememberFrame(held->Uri, disp, true);
-                webkit_policy_decision_use(decision);
+                if (inFrame)
+                    self.decideFrame(decision, held->Uri);
+                else
+                    self.decideTopLevel(decision, held->Uri);
             });
         },
         held.release());
@@ -218,12 +234,8 @@ void TBrowserControl::loadChanged(WebKitLoadEvent event) {
         setStatusText(uri ? uri : "");
         break;
     }
-    case WEBKIT_LOAD_REDIRECTED: {
-        const char* uri = webkit_web_view_get_uri(view_.get());
-        if (!topAnnouncedUri_.empty() && uri)
-            topAnnouncedUri_ = uri;
-        break;
-    }
+    case WEBKIT_LOAD_REDIRECTED:
+        break; // decided as a navigation of its own
     case WEBKIT_LOAD_COMMITTED: {
         readyState_ = READYSTATE_INTERACTIVE;
         provisional_ = false;

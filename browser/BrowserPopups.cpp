@@ -3,7 +3,9 @@
 
 #include "browser/BrowserPopups.h"
 
+#include "browser/BrowserChannels.h"
 #include "browser/BrowserHost.h"
+#include "browser/UriText.h"
 
 namespace orvalis::browser {
 
@@ -67,6 +69,7 @@ TPopupWindow::TPopupWindow(TCustomBrowserHost& host, WebKitWebView* opener) : ho
     view_ = GRef<WebKitWebView>::Adopt(WEBKIT_WEB_VIEW(g_object_ref_sink(g_object_new(
         WEBKIT_TYPE_WEB_VIEW, "related-view", opener, "settings",
         webkit_web_view_get_settings(opener), "user-content-manager", manager.get(), nullptr))));
+    HoldOffChannels(view_.get());
     set_default_size(800, 600);
     if (auto* owner = dynamic_cast<Gtk::Window*>(host.get_root()))
         set_icon_name(owner->get_icon_name());
@@ -76,6 +79,7 @@ TPopupWindow::TPopupWindow(TCustomBrowserHost& host, WebKitWebView* opener) : ho
     g_signal_connect(view_.get(), "close", G_CALLBACK(onClose), this);
     g_signal_connect(view_.get(), "notify::title", G_CALLBACK(onTitle), this);
     g_signal_connect(view_.get(), "create", G_CALLBACK(onCreate), this);
+    g_signal_connect(view_.get(), "decide-policy", G_CALLBACK(onDecidePolicy), nullptr);
     signal_close_request().connect(
         [this] {
             host_.closePopup(this);
@@ -106,6 +110,20 @@ void TPopupWindow::onTitle(GObject*, GParamSpec*, gpointer self) {
     auto& popup = *static_cast<TPopupWindow*>(self);
     const char* title = webkit_web_view_get_title(popup.view_.get());
     popup.set_title(title ? title : "");
+}
+
+// Without the guard of the main window, a pop-up shows web addresses only.
+gboolean TPopupWindow::onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
+                                      WebKitPolicyDecisionType type, gpointer) {
+    if (type == WEBKIT_POLICY_DECISION_TYPE_RESPONSE)
+        return FALSE;
+    WebKitNavigationAction* action = webkit_navigation_policy_decision_get_navigation_action(
+        WEBKIT_NAVIGATION_POLICY_DECISION(decision));
+    const char* uri = webkit_uri_request_get_uri(webkit_navigation_action_get_request(action));
+    if (uri && (IsWebAddress(uri) || g_ascii_strcasecmp(uri, "about:blank") == 0))
+        return FALSE;
+    webkit_policy_decision_ignore(decision);
+    return TRUE;
 }
 
 GtkWidget* TPopupWindow::onCreate(WebKitWebView* view, WebKitNavigationAction* action,

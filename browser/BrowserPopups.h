@@ -24,6 +24,8 @@ private:
     static void onClose(WebKitWebView*, gpointer self);
     static void onTitle(GObject*, GParamSpec*, gpointer self);
     static GtkWidget* onCreate(WebKitWebView*, WebKitNavigationAction* action, gpointer self);
+    static gboolean onDecidePolicy(WebKitWebView*, WebKitPolicyDecision* decision,
+                                   WebKitPolicyDecisionType type, gpointer);
 
     TCustomBrowserHost& host_;
     GRef<WebKitWebView> view_;

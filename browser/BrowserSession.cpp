@@ -92,7 +92,6 @@ bool TProxySettings::ApplyProxy(const std::string& /*UserAgent*/, const std::str
         proxyApplied = false;
         return false;
     }
-    const char* ignore[] = {"localhost", "127.0.0.0/8", "::1", nullptr};
     // The engine resolves a proxy's name again for every connection it opens,
     // and the firewall takes one connection per request: name this machine by
     // its address so a page of a hundred files pays no hundred lookups.
@@ -103,19 +102,11 @@ bool TProxySettings::ApplyProxy(const std::string& /*UserAgent*/, const std::str
     GRef<WebKitNetworkProxySettings, webkit_network_proxy_settings_copy,
          webkit_network_proxy_settings_free>
         settings =
-            decltype(settings)::Adopt(webkit_network_proxy_settings_new(uri.c_str(), ignore));
+            decltype(settings)::Adopt(webkit_network_proxy_settings_new(uri.c_str(), nullptr));
     webkit_network_session_set_proxy_settings(ProgramSession(), WEBKIT_NETWORK_PROXY_MODE_CUSTOM,
                                               settings.get());
     proxyApplied = true;
     return true;
-}
-
-void TProxySettings::ResetProxy() {
-    if (!proxyApplied)
-        return;
-    webkit_network_session_set_proxy_settings(ProgramSession(), WEBKIT_NETWORK_PROXY_MODE_NO_PROXY,
-                                              nullptr);
-    proxyApplied = false;
 }
 
 bool TProxySettings::ProxyApplied() {

@@ -30,11 +30,10 @@ struct TProxySettings {
     std::string UserAgent;
 
     // Sends every request of the process's browsers to Server ("host:port"),
-    // local addresses excepted. A second call replaces the first. False when
-    // Server is not a host name and a decimal port from 1 to 65535.
+    // this machine's addresses included: no host skips the proxy. A second
+    // call replaces the first; the setting stays to the end of the process.
+    // False when Server is not a host name and a decimal port from 1 to 65535.
     static bool ApplyProxy(const std::string& UserAgent, const std::string& Server);
-    // Back to direct connections; done at exit when a proxy was applied.
-    static void ResetProxy();
     // The result of the last ApplyProxy.
     static bool ProxyApplied();
 };

@@ -40,4 +40,9 @@ bool SameOrigin(const std::string& a, const std::string& b) {
     return !left.empty() && left == origin(b);
 }
 
+bool IsWebAddress(const std::string& uri) {
+    return g_ascii_strncasecmp(uri.c_str(), "http://", 7) == 0 ||
+           g_ascii_strncasecmp(uri.c_str(), "https://", 8) == 0;
+}
+
 } // namespace orvalis::browser

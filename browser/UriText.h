@@ -15,5 +15,8 @@ std::string UriWithoutFragment(const std::string& uri, bool withQuery = true);
 // Whether both addresses have the same scheme, host and port: a document can
 // only move to such an address without loading (history.pushState).
 bool SameOrigin(const std::string& a, const std::string& b);
+// Whether the address goes over the network (http or https): only such a
+// load sends its requests through the proxy, where they are judged.
+bool IsWebAddress(const std::string& uri);
 
 } // namespace orvalis::browser

@@ -7,7 +7,15 @@ namespace orvalis::guard {
 
 bool AllowsTopLevelNavigation(std::string_view url) {
     std::string u = LowerAscii(url);
-    return u == "about:blank" || Occurs("javascript:", u) || Occurs(SiteProfile::SiteFragment, u) ||
+    if (u == "about:blank" || u.starts_with("javascript:")) {
+        return true;
+    }
+    // Any other scheme (file, data, blob, view-source, the engine's own
+    // pages) shows a page whose requests the filter cannot place.
+    if (!u.starts_with("http://") && !u.starts_with("https://")) {
+        return false;
+    }
+    return Occurs("javascript:", u) || Occurs(SiteProfile::SiteFragment, u) ||
            Occurs(SiteProfile::PartnerFragment, u);
 }
 

@@ -10,8 +10,9 @@ namespace orvalis::guard {
 inline constexpr std::string_view NavigationRefusedText =
     "이 브라우저는 벨모라 전용으로 제작되었습니다.";
 
-// Whether the top-level page may go to `url`: blank pages, scripts, the site
-// and its partner portal. Frames are not judged here.
+// Whether the top-level page may go to `url`: the blank page, scripts, and
+// http or https addresses of the site and its partner portal. Frames are not
+// judged here.
 bool AllowsTopLevelNavigation(std::string_view url);
 
 // Turns the site's own pop-ups into navigations of the main window: the

@@ -23,6 +23,15 @@ TEST(NavigationGuard, TopLevelStaysOnTheSite) {
     EXPECT_FALSE(AllowsTopLevelNavigation(""));
 }
 
+TEST(NavigationGuard, OnlyWebAddressesCarryTheSite) {
+    EXPECT_TRUE(AllowsTopLevelNavigation("HTTPS://www.velmora.com/"));
+    for (const char* url :
+         {"data:text/html,velmora.com", "blob:http://www.velmora.com/1f2e", "file:///velmora.com/",
+          "view-source:http://www.velmora.com/", "webkit://gpu?velmora.com",
+          "about:srcdoc#velmora.com", "ftp://velmora.com/", "data:,javascript:velmora.com"})
+        EXPECT_FALSE(AllowsTopLevelNavigation(url)) << url;
+}
+
 TEST(PopupPolicy, SitePopupIsTakenIntoTheMainWindow) {
     TPopupPolicy policy;
     int32_t rezult = 1;

@@ -24,6 +24,7 @@ import struct
 import sys
 import threading
 import time
+import urllib.parse
 from http.server import BaseHTTPRequestHandler, ThreadingHTTPServer
 
 HOME = "http://www.velmora.co.kr"
@@ -248,7 +249,8 @@ class Handler(BaseHTTPRequestHandler):
             return "image/svg+xml", svg(host, colour).encode()
         if bare.endswith(".js"):
             return "application/javascript", b"document.title += ' (foreign script ran)';"
-        browsing = browsing_route(host, bare) or bars_route(host, bare)
+        browsing = (browsing_route(host, bare) or bars_route(host, bare) or
+                    channels_route(host, bare, query))
         if browsing:
             return browsing
         if host in ("www.velmora.co.kr", "velmora.co.kr") and bare == "/":
@@ -319,6 +321,15 @@ def window_response(handler):
     """Answers the window's special addresses; False for any other."""
     if handler.path.split("?")[0].endswith("/nocontent"):
         handler.send_response(204)
+        handler.end_headers()
+        return True
+    # A site address that sends the browser elsewhere.
+    target = {"to-data": LEAKED_DATA, "to-foreign": "http://www.foreign.example/"}.get(
+        handler.path.split("?")[0].rsplit("/", 1)[-1])
+    if target:
+        handler.send_response(302)
+        handler.send_header("Location", target)
+        handler.send_header("Content-Length", "0")
         handler.end_headers()
         return True
     return False
@@ -419,6 +430,91 @@ def bars_route(host, bare):
   document.getElementById('ask').addEventListener('click', () =>
     Notification.requestPermission().then((p) => parent.postMessage(p, '*')));
 </script>""").encode()
+# Every way a page has around the firewall. A page of the site tries one
+# channel (channels.html?try=NAME) as soon as it has loaded; its title then
+# says what the page saw. A local service listens on LOCAL_PORT of this
+# machine, and any page that must not be shown has "velmora.co" in its title
+# (so that a loose check of the address would let it through) and "샌 페이지".
+LOCAL_PORT = 8765
+LEAKED_DATA = "data:text/html;charset=utf-8," + urllib.parse.quote("<title>velmora.co 샌 페이지</title>")
+CHANNEL_TRIES = {
+    "images": f"""for (const host of ['127.0.0.1', 'localhost', '[::1]'])
+        new Image().src = `http://${{host}}:{LOCAL_PORT}/img`;
+      said('끝');""",
+    "scripts": f"""const xhr = new XMLHttpRequest();
+      xhr.open('GET', 'http://localhost:{LOCAL_PORT}/xhr'); xhr.send();
+      const socket = new WebSocket('ws://[::1]:{LOCAL_PORT}/socket');
+      fetch('http://127.0.0.1:{LOCAL_PORT}/fetch').catch(() => said('끝'));""",
+    "peer": f"""if (typeof RTCPeerConnection === 'undefined') {{ said('없음'); }} else {{
+        const peer = new RTCPeerConnection({{iceServers: [{{urls: 'stun:127.0.0.1:{LOCAL_PORT}'}}]}});
+        peer.createDataChannel('c');
+        peer.createOffer().then(o => peer.setLocalDescription(o))
+          .then(() => setTimeout(() => said('있음'), 3000), e => said(e.name));
+      }}""",
+    "capture": """const media = navigator.mediaDevices;
+      if (!media || !media.getUserMedia) { said('없음'); } else {
+        media.getUserMedia({audio: true, video: true}).then(() => said('있음'), e => said(e.name));
+      }""",
+    "data-link": f"go('{LEAKED_DATA}');",
+    "data-script": f"location.href = '{LEAKED_DATA}';",
+    "blob-link": "go(leakedBlob());",
+    "blob-script": "location.href = leakedBlob();",
+    "file-link": "go('file://' + file);",
+    # A file address that names a site pop-up is opened in the main window.
+    "file-window": "window.open('file://' + file + '?http://home.velmora.com/?');",
+    "redirect": "go('/to-data');",
+}
+
+
+def channels_page(query):
+    params = dict(p.split("=", 1) for p in query.split("&") if "=" in p)
+    name = params.get("try", "")
+    attempt = CHANNEL_TRIES.get(name, "")
+    return page(f"벨모라 - 채널 {name}", f"""
+<section><h2>채널</h2><a id="go" href="#">가기</a></section>
+<script>
+  const file = decodeURIComponent('{params.get("file", "")}');
+  const said = (what) => {{ document.title = '벨모라 - 채널 {name}: ' + what; }};
+  const go = (url) => {{ const a = document.getElementById('go'); a.href = url; a.click(); }};
+  const leakedBlob = () => URL.createObjectURL(
+      new Blob(['<title>velmora.co 샌 페이지</title>'], {{type: 'text/html;charset=utf-8'}}));
+  window.addEventListener('load', () => {{ {attempt} }});
+</script>""")
+
+
+# A page that keeps asking its site for something while the window closes:
+# one request held open by the site, then, each time one fails, the next.
+HOLD_PAGE = page("벨모라 - 붙잡기", """
+<section><h2>붙잡기</h2></section>
+<script>
+  let n = 0;
+  const again = () => fetch('/after-close?n=' + (++n)).catch(() => setTimeout(again, 5));
+  fetch('/stall').catch(again);
+</script>""")
+
+# Text and addresses dropped onto a page of the site: a field (at a fixed
+# place, 400 x 80 pixels at 20, 100) shows the text dropped into it in the
+# title.
+DROP_PAGE = page("벨모라 - 놓기", """
+<section><h2>놓기</h2>
+<input id="field" placeholder="여기에 놓기"
+ style="position: fixed; left: 20px; top: 100px; width: 400px; height: 80px; font-size: 20px">
+</section>
+<script>
+  const field = document.getElementById('field');
+  field.addEventListener('input', () => { document.title = '벨모라 - 놓기: ' + field.value; });
+</script>""")
+
+
+def channels_route(host, bare, query):
+    if host != "www.velmora.com":
+        return None
+    if bare == "/channels.html":
+        return "text/html", channels_page(query).encode()
+    if bare == "/hold.html":
+        return "text/html", HOLD_PAGE.encode()
+    if bare == "/drop.html":
+        return "text/html", DROP_PAGE.encode()
     return None
 
 
