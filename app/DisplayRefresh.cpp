@@ -49,6 +49,10 @@ TDisplayChanges RefreshDisplay(TDisplayState& state, TShownDisplay& shown, uint3
             changes.BlockedCount = f.BlockedCount;
             f.BlockedCountChanged = false;
         }
+        if (f.NoticeChanged) {
+            changes.NoticeText = shown.NoticeText = f.NoticeText;
+            f.NoticeChanged = false;
+        }
     });
 
     if (elapsed < StatusShowMs) {

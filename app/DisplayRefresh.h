@@ -21,6 +21,7 @@ struct TShownDisplay {
     std::string StatusPanelText;
     bool MemoHighlighted = false;
     uint32_t LogClears = 0;
+    std::string NoticeText;
 };
 
 // The changes one refresh makes to the controls. A log change either appends
@@ -32,6 +33,7 @@ struct TDisplayChanges {
     std::optional<std::string> StatusPanelText;
     std::optional<bool> MemoHighlighted;
     std::optional<int32_t> BlockedCount;
+    std::optional<std::string> NoticeText;
     // Milliseconds until the status cycle next changes what is shown, when it will.
     std::optional<uint32_t> NextChangeInMs;
 };

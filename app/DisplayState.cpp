@@ -31,6 +31,16 @@ bool TDisplayState::Status(std::string_view text, TStatusColor color) {
     return true;
 }
 
+bool TDisplayState::Notice(std::string_view text) {
+    {
+        std::lock_guard lock(mutex_);
+        fields_.NoticeText = std::string(text);
+        fields_.NoticeChanged = true;
+    }
+    Notify();
+    return true;
+}
+
 void TDisplayState::CountBlock() {
     {
         std::lock_guard lock(mutex_);

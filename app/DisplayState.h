@@ -28,6 +28,10 @@ struct TDisplayFields {
     std::string IdleStatusText;
     int32_t BlockedCount = 0;
     bool BlockedCountChanged = false;
+    // A longer message (a download's progress) for the page's status panel,
+    // outside the status cycle.
+    std::string NoticeText;
+    bool NoticeChanged = false;
 };
 
 class TDisplayState {
@@ -37,6 +41,9 @@ public:
     bool WriteLog(std::string_view text, bool stamped);
     // Sets the status text and colour and marks it fresh. Always true.
     bool Status(std::string_view text, TStatusColor color);
+    // Shows a message in full in the page's status panel; the status text and
+    // a refusal's flashing go on undisturbed. Always true.
+    bool Notice(std::string_view text);
     // Counts one refused request.
     void CountBlock();
     // Empties the log.

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/DesktopStyle.h"
 #include "app/DisplayRefresh.h"
 #include "app/DisplayState.h"
 #include "browser/AddressCombo.h"
@@ -37,6 +38,8 @@ inline constexpr int FirewallAttempts = 20;
 inline constexpr int LogPanelMinHeight = 78;
 inline constexpr int LogPanelMaxHeight = 320;
 
+class TFindBar;
+
 enum class THistoryDirection { Back, Forward };
 
 // What assistive technology (and the end-to-end tests) read as a control's
@@ -71,6 +74,10 @@ private:
     // The browser's keys and the window's actions (WindowKeys.cpp).
     void AddWindowActions();
     bool WindowKey(guint keyval, Gdk::ModifierType state);
+
+    // Find bar, printing, spelling and the desktop's style (MainComforts.cpp).
+    void AddComforts();
+    void ToggleFullScreen();
 
     // Start-up and shutdown (MainStartup.cpp).
     void FormCreate();
@@ -122,6 +129,7 @@ private:
 
     // The page and the filter's location after a top-level load (PageFocus.cpp).
     void UserStartedLoad();
+    void TopLevelRefused();
     void WatchUncommittedLoads();
     void MainLoadCommitted();
     void MainLoadEnded();
@@ -140,6 +148,7 @@ private:
     guard::TPopupPolicy popupPolicy_;
     browser::TBrowserTravelLog TravelLog;
     TShownDisplay shown_;
+    bool linkHovered_ = false; // panel 0 shows a link's address
     Glib::Dispatcher displayWake_;
     std::atomic<bool> wakePending_{false};
     sigc::connection statusTimer_;
@@ -169,6 +178,8 @@ private:
     Gtk::Paned Splitter_Log{Gtk::Orientation::VERTICAL};
     Gtk::Frame Panel_Browser;
     browser::TBrowserHost* Browser = nullptr;
+    TFindBar* FindBar = nullptr;
+    std::unique_ptr<TDesktopStyle> desktopStyle_;
     Gtk::Box Panel_Log{Gtk::Orientation::VERTICAL};
     Gtk::ScrolledWindow Panel_Log_Inner;
     Gtk::TextView Memo_Log;

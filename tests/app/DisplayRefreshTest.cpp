@@ -98,6 +98,19 @@ TEST_F(DisplayRefreshTest, SecondStatusRestartsTheCycleAtItsFirstRefresh) {
     EXPECT_EQ(At(7000).StatusPanelText, "감시중...");
 }
 
+TEST_F(DisplayRefreshTest, NoticeIsGivenWholeAndLeavesARefusalFlashing) {
+    state.Status("차단됨.", TStatusColor::Highlight);
+    At(0);
+    const std::string notice = "내려받는 중 (40%): 아주 긴 이름의 내려받은 파일.zip";
+    state.Notice(notice);
+    TDisplayChanges c = At(600);
+    EXPECT_EQ(c.NoticeText, notice);
+    EXPECT_FALSE(c.StatusPanelText);
+    EXPECT_TRUE(shown.MemoHighlighted);
+    EXPECT_FALSE(At(700).NoticeText);
+    EXPECT_EQ(At(4000).StatusPanelText, "감시중...");
+}
+
 TEST_F(DisplayRefreshTest, CounterShowsOnceAfterABlock) {
     state.CountBlock();
     state.CountBlock();
