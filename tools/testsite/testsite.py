@@ -188,8 +188,10 @@ def foreign_page():
 
 # Everyday browsing: a page with a fragment link and a file to download, a
 # long page with a word at its very end (its title tells when that end comes
-# into view), a page that changes its fragment every 3 seconds, and one whose
-# title follows the colour scheme the page is shown in.
+# into view), a page that changes its fragment every 3 seconds, one whose
+# title follows the colour scheme the page is shown in, and one that counts
+# the Escape keys it gets (D puts the count in its title, S sends it to a page
+# that never comes).
 # (down.velmora.com resolves to an address where nothing listens until a test
 # starts a second site there.)
 SAMPLE_FILE = bytes(range(256)) * 640
@@ -230,6 +232,14 @@ setInterval(() => { n += 1; location.hash = 'n' + n; document.title = '벨모라
 <script>const dark = matchMedia('(prefers-color-scheme: dark)');
 const show = () => { document.title = dark.matches ? '벨모라 - 어두운 색' : '벨모라 - 밝은 색'; };
 dark.addEventListener('change', show); show();</script>""").encode()
+    if bare == "/keys.html":
+        return "text/html", page("벨모라 - 키", """
+<script>let n = 0;
+addEventListener('keydown', e => {
+  if (e.key === 'Escape') n += 1;
+  if (e.key === 'd') document.title = '벨모라 - Escape ' + n;
+  if (e.key === 's') location.href = '/stall';
+});</script>""").encode()
     return None
 
 

@@ -23,6 +23,7 @@ LONG = "http://www.velmora.com/long.html"
 FRAGMENTS = "http://www.velmora.com/fragments.html"
 OTHER = "http://www.velmora.com/other"
 SCHEME = "http://www.velmora.com/scheme.html"
+KEYS = "http://www.velmora.com/keys.html"
 PROGRAM = None
 
 
@@ -77,14 +78,25 @@ class Comforts(ProgramTest):
                  what="the find bar to close")
 
     def test_2_ctrl_p_opens_the_print_dialog(self):
-        self.app.key("ctrl+p")
-        dialog = wait_for(lambda: next((w for w in harness.accessible_children(self.app.app)
-                                        if w.getRoleName() == "dialog" and w.name == CAPTION),
-                                       None), what="the print dialog")
-        self.assertTrue(any(n.name == "Print to File" for n in harness.walk(dialog)))
+        def dialog():
+            return next((w for w in harness.accessible_children(self.app.app)
+                         if w.getRoleName() == "dialog" and w.name == CAPTION), None)
+
+        # Pressed again while a busy machine drops the key; while the dialog
+        # is open the key is the dialog's.
+        shown = None
+        for _ in range(3):
+            self.app.key("ctrl+p")
+            try:
+                shown = wait_for(dialog, 20, "the print dialog")
+                break
+            except AssertionError:
+                continue
+        self.assertIsNotNone(shown, "no print dialog")
+        self.assertTrue(any(n.name == "Print to File" for n in harness.walk(shown)))
         self.app.key("Escape")
-        wait_for(lambda: not dialog.getState().contains(pyatspi.STATE_SHOWING)
-                 or dialog.getIndexInParent() < 0, what="the dialog to close")
+        wait_for(lambda: not shown.getState().contains(pyatspi.STATE_SHOWING)
+                 or shown.getIndexInParent() < 0, what="the dialog to close")
 
     def test_3_f5_reloads_and_alt_left_goes_back(self):
         before = self.requests_for("/long.html")
@@ -161,6 +173,17 @@ class Comforts(ProgramTest):
         self.wait_title("벨모라 - 어두운 색")
         announce(2)
         self.wait_title("벨모라 - 밝은 색")
+
+    def test_7_escape_stops_a_load_and_otherwise_reaches_the_page(self):
+        self.go(KEYS)
+        self.wait_title("벨모라 - 키")
+        time.sleep(0.5)
+        self.app.key("s")
+        wait_for(lambda: self.requests_for("/stall"), what="the page that never comes")
+        self.app.key("Escape")
+        time.sleep(1)  # the stopped load lets go
+        self.app.key("Escape", "d")
+        self.wait_title("벨모라 - Escape 1")
 
 
 if __name__ == "__main__":
