@@ -32,6 +32,9 @@ void TBrowserHost::runPrintDialog(WebKitPrintOperation* operation) {
     const std::string caption =
         DialogBoxes.NewCaption.empty() ? owner->get_title().raw() : DialogBoxes.NewCaption;
     // The dialog is made inside the engine; it is titled as it is shown.
+    // Closed (Escape, the window's close button) it only hides: the engine
+    // destroys it itself once it answered, and a second destruction would
+    // upset the toolkit.
     GListModel* toplevels = gtk_window_get_toplevels();
     auto retitle = [](GListModel* model, guint position, guint, guint added, gpointer data) {
         for (guint i = position; i < position + added; ++i) {
@@ -39,6 +42,8 @@ void TBrowserHost::runPrintDialog(WebKitPrintOperation* operation) {
             g_signal_connect_data(
                 w.get(), "show", G_CALLBACK(+[](GtkWindow* dialog, gpointer title) {
                     gtk_window_set_title(dialog, static_cast<const char*>(title));
+                    if (g_str_equal(G_OBJECT_TYPE_NAME(dialog), "GtkPrintUnixDialog"))
+                        gtk_window_set_hide_on_close(dialog, TRUE);
                 }),
                 g_strdup(static_cast<const std::string*>(data)->c_str()),
                 [](gpointer title, GClosure*) { g_free(title); }, G_CONNECT_DEFAULT);

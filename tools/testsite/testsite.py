@@ -191,7 +191,7 @@ def foreign_page():
 # into view), a page that changes its fragment every 3 seconds, one whose
 # title follows the colour scheme the page is shown in, and one that counts
 # the Escape keys it gets (D puts the count in its title, S sends it to a page
-# that never comes).
+# that never comes, P prints it).
 # (down.velmora.com resolves to an address where nothing listens until a test
 # starts a second site there.)
 SAMPLE_FILE = bytes(range(256)) * 640
@@ -239,6 +239,7 @@ addEventListener('keydown', e => {
   if (e.key === 'Escape') n += 1;
   if (e.key === 'd') document.title = '벨모라 - Escape ' + n;
   if (e.key === 's') location.href = '/stall';
+  if (e.key === 'p') print();
 });</script>""").encode()
     return None
 

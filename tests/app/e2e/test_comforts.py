@@ -6,6 +6,7 @@ a private namespace:
 With E2E_SCREENSHOTS set to a folder, the find bar's screen is saved there.
 """
 import os
+import re
 import subprocess
 import sys
 import tempfile
@@ -77,36 +78,51 @@ class Comforts(ProgramTest):
         wait_for(lambda: not self.showing("페이지에서 찾기", "entry"),
                  what="the find bar to close")
 
-    def test_2_ctrl_p_opens_the_print_dialog(self):
-        def dialog():
-            return next((w for w in harness.accessible_children(self.app.app)
-                         if w.getRoleName() == "dialog" and w.name == CAPTION), None)
+    @staticmethod
+    def print_dialog():
+        """The X window of a shown dialog titled with the caption alone (the
+        keys page has no other)."""
+        out = subprocess.run(["xdotool", "search", "--onlyvisible", "--name",
+                              f"^{re.escape(CAPTION)}$"],
+                             capture_output=True, text=True, check=False).stdout.split()
+        return out[0] if out else None
 
+    def print_dialog_opens(self, key):
         # Pressed again while a busy machine drops the key; while the dialog
         # is open the key is the dialog's.
         shown = None
         for _ in range(3):
-            self.app.key("ctrl+p")
+            self.app.key(key)
             try:
-                shown = wait_for(dialog, 20, "the print dialog")
+                shown = wait_for(self.print_dialog, 20, "the print dialog")
                 break
             except AssertionError:
                 continue
-        self.assertIsNotNone(shown, "no print dialog")
-        self.assertTrue(any(n.name == "Print to File" for n in harness.walk(shown)))
+        self.assertIsNotNone(shown, f"no print dialog after {key}")
+        return shown
+
+    def close_print_dialog(self, shown):
+        subprocess.run(["xdotool", "windowfocus", "--sync", shown], check=False)
         self.app.key("Escape")
-        wait_for(lambda: not shown.getState().contains(pyatspi.STATE_SHOWING)
-                 or shown.getIndexInParent() < 0, what="the dialog to close")
+        wait_for(lambda: not self.print_dialog(), what="the dialog to close")
+
+    def test_2_ctrl_p_and_the_pages_print_open_the_print_dialog(self):
+        self.go(KEYS)
+        self.wait_title("벨모라 - 키")
+        # Seen through the X server only: reading the print dialog through the
+        # accessibility bus while it is built loses the program from the bus.
+        self.close_print_dialog(self.print_dialog_opens("ctrl+p"))
+        self.close_print_dialog(self.print_dialog_opens("p"))  # the page's window.print()
 
     def test_3_f5_reloads_and_alt_left_goes_back(self):
-        before = self.requests_for("/long.html")
+        before = self.requests_for("/keys.html")
         self.app.key("F5")
-        wait_for(lambda: self.requests_for("/long.html") > before, what="the page asked again")
-        self.wait_title_starting("벨모라 - 긴 글")
+        wait_for(lambda: self.requests_for("/keys.html") > before, what="the page asked again")
+        self.wait_title("벨모라 - 키")
         self.go(OTHER)
         self.wait_title("벨모라 /other")
         self.app.key("alt+Left")
-        self.wait_title_starting("벨모라 - 긴 글")
+        self.wait_title("벨모라 - 키")
 
     def test_4_f11_asks_for_full_screen_and_back(self):
         """The test is the window manager here: it sees the window's request
