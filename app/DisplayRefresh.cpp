@@ -61,6 +61,10 @@ TDisplayChanges RefreshDisplay(TDisplayState& state, TShownDisplay& shown, uint3
             changes.BlockedCount = f.BlockedCount;
             f.BlockedCountChanged = false;
         }
+        if (f.PageMessageChanged) {
+            changes.PageMessageText = shown.PageMessageText = f.PageMessageText;
+            f.PageMessageChanged = false;
+        }
     });
 
     std::string panelText = idleText;

@@ -23,6 +23,7 @@ struct TShownDisplay {
     std::string StatusPanelText;
     bool MemoHighlighted = false;
     uint32_t LogClears = 0;
+    std::string PageMessageText;
 };
 
 // The changes one refresh makes to the controls. A log change either appends
@@ -34,6 +35,7 @@ struct TDisplayChanges {
     std::optional<std::string> StatusPanelText;
     std::optional<bool> MemoHighlighted;
     std::optional<int32_t> BlockedCount;
+    std::optional<std::string> PageMessageText;
     // Milliseconds until the status cycle next changes what is shown, when it will.
     std::optional<uint32_t> NextChangeInMs;
 };

@@ -38,6 +38,14 @@ void TDisplayState::Note(std::string_view text) {
         fields_.NoteFresh = true;
     }
     Notify();
+bool TDisplayState::PageMessage(std::string_view text) {
+    {
+        std::lock_guard lock(mutex_);
+        fields_.PageMessageText = std::string(text);
+        fields_.PageMessageChanged = true;
+    }
+    Notify();
+    return true;
 }
 
 void TDisplayState::CountBlock() {

@@ -33,6 +33,10 @@ struct TDisplayFields {
     uint32_t NoteSince = 0;
     int32_t BlockedCount = 0;
     bool BlockedCountChanged = false;
+    // A longer message (a download's progress) for the page's status panel,
+    // outside the status cycle.
+    std::string PageMessageText;
+    bool PageMessageChanged = false;
 };
 
 class TDisplayState {
@@ -44,6 +48,9 @@ public:
     bool Status(std::string_view text, TStatusColor color);
     // Shows a note in the status panel for a moment.
     void Note(std::string_view text);
+    // Shows a message in full in the page's status panel; the status text and
+    // a refusal's flashing go on undisturbed. Always true.
+    bool PageMessage(std::string_view text);
     // Counts one refused request.
     void CountBlock();
     // Empties the log.

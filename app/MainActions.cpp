@@ -54,8 +54,10 @@ void TMainForm::BrowserTitleChange(const std::string& Text) {
     set_title(std::string(AppCaption) + " - " + Text);
 }
 
+// A link's address while the pointer is on it, else the last notice.
 void TMainForm::BrowserStatusTextChange(const std::string& Text) {
-    StatusPanels[0].set_text(Text);
+    linkHovered_ = !Text.empty();
+    StatusPanels[0].set_text(linkHovered_ ? Text : shown_.PageMessageText);
 }
 
 void TMainForm::BrowserResize(int32_t, int32_t) {
@@ -82,6 +84,9 @@ void TMainForm::RefreshDisplay() {
     ShowLogChanges(Memo_Log, changes);
     if (changes.StatusPanelText) {
         StatusPanels[1].set_text(*changes.StatusPanelText);
+    }
+    if (changes.PageMessageText && !linkHovered_) {
+        StatusPanels[0].set_text(*changes.PageMessageText);
     }
     if (changes.BlockedCount) {
         StatusPanels[2].set_text(std::to_string(*changes.BlockedCount));

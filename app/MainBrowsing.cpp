@@ -1,5 +1,5 @@
 // Everyday browsing beyond the guard: failed loads told apart from the
-// firewall's refusals, downloads reported in the status panel, and handler
+// firewall's refusals, downloads reported in the page's status panel, and handler
 // failures reported in the log panel instead of ending the program.
 #include "app/Unit1.h"
 
@@ -21,7 +21,7 @@ void TMainForm::WireBrowsing() {
     };
     downloads_ = std::make_unique<TBrowserDownloads>(
         *Browser, *this, std::string(AppCaption),
-        [this](const std::string& Text) { display_.Status(Text, TStatusColor::WindowBackground); });
+        [this](const std::string& Text) { display_.PageMessage(Text); });
 }
 
 // A page the firewall refused was not seen by the guard before its request

@@ -76,6 +76,7 @@ void TMainForm::BrowserBeforeNavigate2(const browser::TBrowserDispatch& pDisp,
     }
     display_.WriteLog(guard::NavigationRefusedText, true);
     Cancel = true;
+    TopLevelRefused();
 }
 
 void TMainForm::BrowserEvaluateNewWindow(const std::string& pszUrl, int32_t& Rezult) {

@@ -9,6 +9,13 @@ void TMainForm::UserStartedLoad() {
     userLoad_ = TUserLoad::Requested;
 }
 
+// The guard refused the navigation the user asked for: the request ends with
+// it, so that a later change of the page shown (a fragment, say) does not
+// take the focus from where the user is typing.
+void TMainForm::TopLevelRefused() {
+    userLoad_ = TUserLoad::None;
+}
+
 void TMainForm::MainLoadCommitted() {
     responseUncommitted_ = false;
     if (userLoad_ != TUserLoad::None) {

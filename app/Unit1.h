@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/ClearDataDialog.h"
+#include "app/DesktopStyle.h"
 #include "app/DisplayRefresh.h"
 #include "app/DisplayState.h"
 #include "app/LinksOut.h"
@@ -44,6 +45,8 @@ inline constexpr int WindowMinSide = 450;
 inline constexpr int LogPanelMinHeight = 78;
 inline constexpr int LogPanelMaxHeight = 320;
 
+class TFindBar;
+
 enum class THistoryDirection { Back, Forward };
 
 // What assistive technology (and the end-to-end tests) read as a control's
@@ -85,6 +88,9 @@ private:
     void RestoreWindowState();
     void SizeLogPanel();
     void SaveWindowState();
+    // Find bar, printing, spelling and the desktop's style (MainComforts.cpp).
+    void AddComforts();
+    void ToggleFullScreen();
 
     // Start-up and shutdown (MainStartup.cpp).
     void FormCreate();
@@ -139,6 +145,7 @@ private:
 
     // The page and the filter's location after a top-level load (PageFocus.cpp).
     void UserStartedLoad();
+    void TopLevelRefused();
     void WatchUncommittedLoads();
     void MainLoadCommitted();
     void MainLoadEnded();
@@ -161,6 +168,7 @@ private:
     guard::TPopupPolicy popupPolicy_;
     browser::TBrowserTravelLog TravelLog;
     TShownDisplay shown_;
+    bool linkHovered_ = false; // panel 0 shows a link's address
     Glib::Dispatcher displayWake_;
     std::atomic<bool> wakePending_{false};
     sigc::connection statusTimer_;
@@ -193,6 +201,8 @@ private:
     Gtk::Paned Splitter_Log{Gtk::Orientation::VERTICAL};
     Gtk::Frame Panel_Browser;
     browser::TBrowserHost* Browser = nullptr;
+    TFindBar* FindBar = nullptr;
+    std::unique_ptr<TDesktopStyle> desktopStyle_;
     Gtk::Box Panel_Log{Gtk::Orientation::VERTICAL};
     Gtk::ScrolledWindow Panel_Log_Inner;
     Gtk::TextView Memo_Log;

@@ -346,12 +346,11 @@ void TCustomAddressCombo::finishNavigation() {
         if (!cancel && !loaded.empty())
             setTextQuietly(loaded);
     }
-    // Kept at once, so that what the user went to is there at the next start.
+    // Listed after the list was saved: it is stored with the next navigation.
     const std::string text = Text();
     if (!text.empty() && std::find(items_.begin(), items_.end(), text) == items_.end()) {
         AddTypedUrl(items_, text);
         rebuildRows();
-        saveTypedUrls();
     }
     // The title may come a moment after the load.
     hintPending_ = linked_ && ShowSiteToolTip && linked_->LocationURL() == Text();

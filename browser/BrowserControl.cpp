@@ -102,6 +102,10 @@ void TBrowserControl::Refresh() {
     webkit_web_view_reload(view_.get());
 }
 
+void TBrowserControl::RefreshFromNetwork() {
+    webkit_web_view_reload_bypass_cache(view_.get());
+}
+
 TBrowserDocument TBrowserControl::Document(const TBrowserDispatch& pDisp) const {
     return TBrowserDocument(channel_, pDisp);
 }

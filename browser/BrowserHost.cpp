@@ -30,6 +30,7 @@ TBrowserHost::TBrowserHost(TBrowserHost* related) : TCustomBrowserHost(related) 
     signal_realize().connect([this] { attachToWindow(); });
     signal_unrealize().connect([this] { detachFromWindow(); });
     watchDialogs();
+    watchPrintRequests();
 }
 
 TBrowserHost::~TBrowserHost() {

@@ -115,6 +115,8 @@ public:
     void GoForward();
     void Stop();
     void Refresh();
+    // Reloads the page and everything on it from the network, not the cache.
+    void RefreshFromNetwork();
     // The URL of the top-level document (empty before the first commit).
     std::string LocationURL() const { return location_; }
     const TBrowserDispatch& BrowserDispatch() const { return dispatch_; }
@@ -317,6 +319,9 @@ public:
     // The title a dialog of the page gets, from its own title and the
     // product's caption.
     static std::string DialogCaption(const std::string& caption, const std::string& product);
+    // The toolkit's print dialog for the page, owned by the window and titled
+    // with DialogBoxes.NewCaption; returns when it closes.
+    void Print();
 
     TBusyWaitEvent OnBusyWait;
 
@@ -335,6 +340,9 @@ private:
     void watchWindow(GtkWindow* window);
     static void windowGone(gpointer self, GObject* window);
     void dialogAppeared(GtkWindow* dialog);
+    // Printing (BrowserPrint.cpp).
+    void watchPrintRequests();
+    void runPrintDialog(WebKitPrintOperation* operation);
 
     std::string userAgent_;
     TUserAgentMode userAgentMode_ = TUserAgentMode::uaDefault;
@@ -349,6 +357,7 @@ private:
     gulong toplevelsConnection_ = 0;
     std::set<GtkWindow*> watchedWindows_;
     bool pageHadFocus_ = false;
+    bool printing_ = false;
 };
 
 } // namespace orvalis::browser

@@ -106,6 +106,16 @@ TEST_F(DisplayRefreshTest, NoteShowsBrieflyOverAFlashWithoutStoppingIt) {
     EXPECT_EQ(c.StatusPanelText, "확대 110%");
     EXPECT_TRUE(At(600).MemoHighlighted);
     EXPECT_EQ(At(1600).StatusPanelText, "차단됨.");
+TEST_F(DisplayRefreshTest, PageMessageIsGivenWholeAndLeavesARefusalFlashing) {
+    state.Status("차단됨.", TStatusColor::Highlight);
+    At(0);
+    const std::string notice = "내려받는 중 (40%): 아주 긴 이름의 내려받은 파일.zip";
+    state.PageMessage(notice);
+    TDisplayChanges c = At(600);
+    EXPECT_EQ(c.PageMessageText, notice);
+    EXPECT_FALSE(c.StatusPanelText);
+    EXPECT_TRUE(shown.MemoHighlighted);
+    EXPECT_FALSE(At(700).PageMessageText);
     EXPECT_EQ(At(4000).StatusPanelText, "감시중...");
 }
 

@@ -1,5 +1,6 @@
 #include "browser/BrowserOptions.h"
 
+#include "browser/SpellChecking.h"
 #include "browser/UriText.h"
 
 #include <gtest/gtest.h>
@@ -55,6 +56,14 @@ TEST(BrowserOptionsTest, AddressesAreComparedInTheEnginesSpelling) {
     EXPECT_EQ(NormalizedUri("about:blank"), "about:blank");
     EXPECT_EQ(NormalizedUri("not a uri"), "not a uri");
     EXPECT_EQ(NormalizedUri(""), "");
+}
+
+TEST(BrowserOptionsTest, SpellingIsCheckedInOneKoreanAndOneEnglishDictionary) {
+    EXPECT_EQ(SpellCheckingLanguages({"de_DE", "en_GB", "en_US", "ko_KR"}),
+              (std::vector<std::string>{"ko_KR", "en_US"}));
+    EXPECT_EQ(SpellCheckingLanguages({"en_AU", "en_GB", "fr"}),
+              (std::vector<std::string>{"en_AU"}));
+    EXPECT_TRUE(SpellCheckingLanguages({"de_DE", "english"}).empty());
 }
 
 } // namespace

@@ -187,7 +187,12 @@ def foreign_page():
     return page("Foreign site", "<p>This page must never reach the browser.</p>")
 
 
-# Everyday browsing: a page with a fragment link and a file to download.
+# Everyday browsing: a page with a fragment link and a file to download, a
+# long page with a word at its very end (its title tells when that end comes
+# into view), a page that changes its fragment every 3 seconds, one whose
+# title follows the colour scheme the page is shown in, and one that counts
+# the Escape keys it gets (D puts the count in its title, S sends it to a page
+# that never comes, P prints it).
 # (down.velmora.com resolves to an address where nothing listens until a test
 # starts a second site there.)
 SAMPLE_FILE = bytes(range(256)) * 640
@@ -208,6 +213,35 @@ def browsing_route(host, bare):
 <section id="part"><h2>아래쪽</h2><p>여기까지 왔습니다.</p></section>""").encode()
     if bare == "/files/velmora-sample.bin":
         return "application/octet-stream", SAMPLE_FILE
+    if bare == "/long.html":
+        filler = "".join(f"<p>{i}번째 문단입니다.</p>" for i in range(1, 300))
+        return "text/html", page("벨모라 - 긴 글", f"""
+<section>{filler}</section>
+<section><p id="far">마지막 낱말은 zephyrine 입니다.</p></section>
+<script>addEventListener('scroll', () => {{
+  const box = document.getElementById('far').getBoundingClientRect();
+  if (box.top >= 0 && box.bottom <= innerHeight) document.title = '벨모라 - 긴 글 끝';
+}});</script>""").encode()
+    if bare == "/fragments.html":
+        return "text/html", page("벨모라 - 조각", """
+<section><p>이 쪽은 3초마다 주소의 조각을 바꿉니다.</p></section>
+<script>let n = 0;
+setInterval(() => { n += 1; location.hash = 'n' + n; document.title = '벨모라 - 조각 ' + n; }, 3000);
+</script>""").encode()
+    if bare == "/scheme.html":
+        return "text/html", page("벨모라 - 색", """
+<script>const dark = matchMedia('(prefers-color-scheme: dark)');
+const show = () => { document.title = dark.matches ? '벨모라 - 어두운 색' : '벨모라 - 밝은 색'; };
+dark.addEventListener('change', show); show();</script>""").encode()
+    if bare == "/keys.html":
+        return "text/html", page("벨모라 - 키", """
+<script>let n = 0;
+addEventListener('keydown', e => {
+  if (e.key === 'Escape') n += 1;
+  if (e.key === 'd') document.title = '벨모라 - Escape ' + n;
+  if (e.key === 's') location.href = '/stall';
+  if (e.key === 'p') print();
+});</script>""").encode()
     return None
 
 

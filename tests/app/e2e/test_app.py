@@ -251,6 +251,10 @@ class TypedAddresses(ProgramTest):
         self.wait_title("벨모라 - 홈")
         self.go("http://www.velmora.com/typed")
         self.wait_title("벨모라 /typed")
+        # The list is saved as the next address is gone to, before that
+        # address joins it.
+        self.go("http://www.velmora.com/next")
+        self.wait_title("벨모라 /next")
         self.assertIsNotNone(self.app.close_and_wait(20))
         with open(os.path.join(self.config, "orvalis", "user-registry.ini")) as f:
             self.assertIn("Url1=http://www.velmora.com/typed", f.read())

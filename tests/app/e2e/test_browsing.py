@@ -104,9 +104,9 @@ class Browsing(ProgramTest):
         saved = os.path.join(self.downloads, "velmora-sample.bin")
 
         def done():
-            seen.add(self.app.status_panels()[1])
+            seen.add(self.app.status_panels()[0])
             return "내려받기 완료: velmora-sample.bin" in seen
-        wait_for(done, what="the end of the download in the status panel", interval=0.05)
+        wait_for(done, what="the end of the download in the page's status panel", interval=0.05)
         with open(saved, "rb") as f:
             self.assertEqual(f.read(), bytes(range(256)) * 640)
         self.assertIn("GET www.velmora.com /files/velmora-sample.bin HTTP/1.0", self.site.lines())
