@@ -38,6 +38,8 @@ void TDisplayState::Note(std::string_view text) {
         fields_.NoteFresh = true;
     }
     Notify();
+}
+
 bool TDisplayState::PageMessage(std::string_view text) {
     {
         std::lock_guard lock(mutex_);

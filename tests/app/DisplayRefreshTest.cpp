@@ -106,6 +106,9 @@ TEST_F(DisplayRefreshTest, NoteShowsBrieflyOverAFlashWithoutStoppingIt) {
     EXPECT_EQ(c.StatusPanelText, "확대 110%");
     EXPECT_TRUE(At(600).MemoHighlighted);
     EXPECT_EQ(At(1600).StatusPanelText, "차단됨.");
+    EXPECT_EQ(At(4000).StatusPanelText, "감시중...");
+}
+
 TEST_F(DisplayRefreshTest, PageMessageIsGivenWholeAndLeavesARefusalFlashing) {
     state.Status("차단됨.", TStatusColor::Highlight);
     At(0);
