@@ -159,6 +159,26 @@ class Channels(ChannelTest):
             with self.subTest(address):
                 self.assert_refused_by_the_guard(lambda: self.go(address), "벨모라 - 채널 typed")
 
+    def test_context_menu_opens_no_other_window(self):
+        self.try_channel("menu")
+        page = self.app.find(lambda n: n.name == "WebKitWebView").queryComponent().getExtents(0)
+
+        def over_link():  # the page's one link lies near its top left corner
+            for y in range(90, 160, 6):
+                subprocess.run(["xdotool", "mousemove", str(page.x + 50), str(page.y + y)])
+                time.sleep(0.3)
+                if self.app.status_panels()[0]:
+                    return True
+            return False
+        self.assertTrue(over_link(), "no link found")
+        subprocess.run(["xdotool", "click", "3"], check=True)
+        items = wait_for(lambda: [n.name for n in harness.walk(self.app.app)
+                                  if n.getRoleName() == "menu item"], what="the context menu")
+        self.app.key("Escape")
+        self.assertIn("Download Linked File", items)
+        self.assertIn("Copy Link Location", items)
+        self.assertFalse([i for i in items if "Window" in i or "Inspect" in i], items)
+
 
 class Closing(ChannelTest):
     def test_requests_after_close_never_reach_the_site(self):
