@@ -76,6 +76,13 @@ class ChannelTest(ProgramTest):
     def leaked(self):
         return LEAKED in self.app.title() or "Foreign site" in self.app.title()
 
+    def leaked_file(self):
+        """A file whose page must never be shown."""
+        path = os.path.join(self.workdir, "velmora.co.html")
+        with open(path, "w") as f:
+            f.write(f"<meta charset=\"utf-8\"><title>velmora.co {LEAKED}</title>")
+        return path
+
     def try_channel(self, name, query=""):
         """Opens the page that tries the channel; it tries once loaded."""
         self.go(CHANNELS + name + query)
@@ -131,9 +138,7 @@ class Channels(ChannelTest):
                 self.assert_channel_refused(name)
 
     def test_file_pages_are_refused_by_link_and_by_window(self):
-        leaked_file = os.path.join(self.workdir, "velmora.co.html")
-        with open(leaked_file, "w") as f:
-            f.write(f"<title>velmora.co {LEAKED}</title>")
+        leaked_file = self.leaked_file()
         query = "&file=" + urllib.parse.quote(leaked_file, safe="")
         # The engine itself keeps a site page's link from a file: no line.
         self.try_channel("file-link", query)
@@ -198,9 +203,7 @@ class Dropping(ChannelTest):
     """Drags from a window of another program onto the page."""
 
     def drag_source(self):
-        leaked_file = os.path.join(self.workdir, "velmora.co.html")
-        with open(leaked_file, "w") as f:
-            f.write(f"<title>velmora.co {LEAKED}</title>")
+        leaked_file = self.leaked_file()
         source = subprocess.Popen(
             ["/usr/bin/python3", os.path.join(harness.HERE, "drag_source.py"), leaked_file,
              "http://www.foreign.example/?velmora.co", "벨모라"],
