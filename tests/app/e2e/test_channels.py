@@ -76,6 +76,13 @@ class ChannelTest(ProgramTest):
     def leaked(self):
         return LEAKED in self.app.title() or "Foreign site" in self.app.title()
 
+    def leaked_file(self):
+        """A file whose page must never be shown."""
+        path = os.path.join(self.workdir, "velmora.co.html")
+        with open(path, "w") as f:
+            f.write(f"<meta charset=\"utf-8\"><title>velmora.co {LEAKED}</title>")
+        return path
+
     def try_channel(self, name, query=""):
         """Opens the page that tries the channel; it tries once loaded."""
         self.go(CHANNELS + name + query)
@@ -131,9 +138,7 @@ class Channels(ChannelTest):
                 self.assert_channel_refused(name)
 
     def test_file_pages_are_refused_by_link_and_by_window(self):
-        leaked_file = os.path.join(self.workdir, "velmora.co.html")
-        with open(leaked_file, "w") as f:
-            f.write(f"<title>velmora.co {LEAKED}</title>")
+        leaked_file = self.leaked_file()
         query = "&file=" + urllib.parse.quote(leaked_file, safe="")
         # The engine itself keeps a site page's link from a file: no line.
         self.try_channel("file-link", query)
@@ -159,6 +164,26 @@ class Channels(ChannelTest):
             with self.subTest(address):
                 self.assert_refused_by_the_guard(lambda: self.go(address), "벨모라 - 채널 typed")
 
+    def test_context_menu_opens_no_other_window(self):
+        self.try_channel("menu")
+        page = self.app.find(lambda n: n.name == "WebKitWebView").queryComponent().getExtents(0)
+
+        def over_link():  # the page's one link lies near its top left corner
+            for y in range(90, 160, 6):
+                subprocess.run(["xdotool", "mousemove", str(page.x + 50), str(page.y + y)])
+                time.sleep(0.3)
+                if self.app.status_panels()[0]:
+                    return True
+            return False
+        self.assertTrue(over_link(), "no link found")
+        subprocess.run(["xdotool", "click", "3"], check=True)
+        items = wait_for(lambda: [n.name for n in harness.walk(self.app.app)
+                                  if n.getRoleName() == "menu item"], what="the context menu")
+        self.app.key("Escape")
+        self.assertIn("Download Linked File", items)
+        self.assertIn("Copy Link Location", items)
+        self.assertFalse([i for i in items if "Window" in i or "Inspect" in i], items)
+
 
 class Closing(ChannelTest):
     def test_requests_after_close_never_reach_the_site(self):
@@ -178,9 +203,7 @@ class Dropping(ChannelTest):
     """Drags from a window of another program onto the page."""
 
     def drag_source(self):
-        leaked_file = os.path.join(self.workdir, "velmora.co.html")
-        with open(leaked_file, "w") as f:
-            f.write(f"<title>velmora.co {LEAKED}</title>")
+        leaked_file = self.leaked_file()
         source = subprocess.Popen(
             ["/usr/bin/python3", os.path.join(harness.HERE, "drag_source.py"), leaked_file,
              "http://www.foreign.example/?velmora.co", "벨모라"],
