@@ -170,8 +170,7 @@ private:
     friend struct TBrowserSignals;
     // Navigation (BrowserNavigation.cpp).
     bool decideNavigation(WebKitNavigationPolicyDecision* navigation);
-    void decideTopLevel(WebKitPolicyDecision* decision, const std::string& uri,
-                        int32_t flags = 0);
+    void decideTopLevel(WebKitPolicyDecision* decision, const std::string& uri, int32_t flags = 0);
     void decideFrame(WebKitPolicyDecision* decision, const std::string& uri);
     bool decideResponse(WebKitResponsePolicyDecision* decision);
     void classifyByFrames(WebKitPolicyDecision* decision, const std::string& uri);
