@@ -62,8 +62,6 @@ void TMainForm::FormCreate() {
     random_.seed(static_cast<std::mt19937::result_type>(
         std::chrono::system_clock::now().time_since_epoch().count()));
     set_title(std::string(AppCaption));
-    TravelLog.SetBrowser(Browser);
-    TravelLog.AttachStore();
     Browser->SetUserAgentText(UserAgentText());
     display_.SetChangeNotifier([this] { WakeDisplay(); });
     display_.WriteLog(std::string(AppCaption) + " (" + std::string(BuildDate) + ") by " +
@@ -76,6 +74,9 @@ void TMainForm::FormCreate() {
     browser::TProxySettings::ApplyProxy(UserAgentText(),
                                         "localhost:" + std::to_string(firewallPort_));
     Browser->OpenBlankPage(false);
+    // The travel log's store exists once a load has started.
+    TravelLog.SetBrowser(Browser);
+    TravelLog.AttachStore();
     rules_.MainPageList.Publish(guard::BuildMainPageList());
     rules_.HostSuffixList.Publish(guard::BuildHostSuffixList());
 
