@@ -2,6 +2,7 @@
 
 #include "browser/BrowserSession.h"
 
+#include <filesystem>
 #include <glib.h>
 
 namespace orvalis::app {
@@ -34,6 +35,32 @@ TProgramProfile::TProgramProfile(bool privateRun)
 void TProgramProfile::SaveWindowState(const TWindowState& state) {
     if (keepsWindowState_)
         file_.Save(state);
+}
+
+// The spelling library keeps the user's own words with the program's
+// settings, not among the desktop's. A private run leaves no trace in the home
+// folder: the spelling words, the graphics driver's shader cache and the media
+// framework's plugin list go to a temporary folder of its own.
+TLibraryFiles::TLibraryFiles(bool privateRun) {
+    std::string base = std::string(g_get_user_config_dir()) + "/orvalis";
+    if (privateRun) {
+        g_autofree char* scratch = g_dir_make_tmp("orvalis-private-XXXXXX", nullptr);
+        if (scratch) {
+            scratch_ = base = scratch;
+            g_setenv("MESA_SHADER_CACHE_DIR", (base + "/shaders").c_str(), TRUE);
+            g_setenv("GST_REGISTRY_1_0", (base + "/gstreamer-registry.bin").c_str(), TRUE);
+        } else {
+            g_setenv("MESA_SHADER_CACHE_DISABLE", "true", TRUE);
+        }
+    }
+    g_setenv("ENCHANT_CONFIG_DIR", (base + "/enchant").c_str(), TRUE);
+}
+
+TLibraryFiles::~TLibraryFiles() {
+    if (!scratch_.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(scratch_, ignored);
+    }
 }
 
 } // namespace orvalis::app

@@ -31,4 +31,18 @@ private:
     std::vector<std::string> notes_;
 };
 
+// Where the libraries that the window and the engine use keep files of their
+// own. Made before the display opens, since the graphics driver writes its
+// cache from then on; the engine's processes inherit the places.
+class TLibraryFiles {
+public:
+    explicit TLibraryFiles(bool privateRun);
+    ~TLibraryFiles();
+    TLibraryFiles(const TLibraryFiles&) = delete;
+    TLibraryFiles& operator=(const TLibraryFiles&) = delete;
+
+private:
+    std::string scratch_; // a private run's, removed at the end
+};
+
 } // namespace orvalis::app

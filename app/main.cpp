@@ -5,11 +5,18 @@
 #include "app/Unit1.h"
 #include "app/WindowRenderer.h"
 
+#include <algorithm>
 #include <csignal>
 #include <glib-unix.h>
 #include <gtkmm.h>
+#include <string_view>
 
 int main(int argc, char** argv) {
+    // Before the toolkit opens the display, which the graphics driver's cache
+    // follows; the options proper are read below.
+    const orvalis::app::TLibraryFiles libraryFiles(
+        std::any_of(argv + 1, argv + argc,
+                    [](const char* arg) { return std::string_view(arg) == "--private"; }));
     auto app = Gtk::Application::create("org.orvalis.Orvalis");
     Glib::set_application_name("Orvalis");
     app->add_main_option_entry(Gio::Application::OptionType::BOOL, "private", '\0',

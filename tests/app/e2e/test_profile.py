@@ -133,12 +133,16 @@ class Remembering(ProfileTest):
 
 class PrivateRun(ProfileTest):
     def test_private_run_keeps_nothing(self):
+        def written():
+            return {(os.path.join(d, n), os.stat(os.path.join(d, n)).st_mtime_ns)
+                    for d, dirs, files in os.walk(self.home) for n in dirs + files}
+
+        before = written()
         self.start("--private")
         self.log_line("개인 모드: 로그인 정보, 캐시와 창 상태를 저장하지 않습니다.")
         self.log_in()
         self.assertEqual(self.app.close_and_wait(30), 0)
-        for folder in ("share/orvalis", "cache/orvalis", "orvalis"):
-            self.assertFalse(os.path.exists(os.path.join(self.home, folder)), folder)
+        self.assertEqual(written() - before, set())
 
 
 class OneProgram(ProfileTest):
