@@ -46,7 +46,11 @@ TMainForm::~TMainForm() {
     display_.SetChangeNotifier({});
     statusTimer_.disconnect();
     // The view may outlive the window (pop-ups and the travel log hold it):
-    // its signals and events must no longer reach this window.
+    // its signals and events must no longer reach this window. The parts
+    // that hold on to the view let go of it while it still stands: the page
+    // area goes with the widgets, before the members declared ahead of them.
+    notifications_.reset();
+    linksOut_.reset();
     if (Browser) {
         DetachBrowserEvents();
     }

@@ -182,6 +182,7 @@ private:
     std::unique_ptr<browser::TBrowserDownloads> downloads_;
     std::unique_ptr<TLinksOut> linksOut_;
     std::unique_ptr<TPageNotifications> notifications_;
+    Glib::RefPtr<Gio::SimpleAction> stopAction_;
     // A load the user started: asked for, then started by the engine.
     enum class TUserLoad { None, Requested, Started } userLoad_ = TUserLoad::None;
     bool responseUncommitted_ = false; // the filter reads a page not (yet) shown

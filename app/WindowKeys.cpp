@@ -65,11 +65,12 @@ void TMainForm::AddWindowActions() {
     add_action("back", [this] { Action_BackExecute(); });
     add_action("forward", [this] { Action_ForwardExecute(); });
     add_action("home", [this] { Action_GoHomeExecute(); });
-    add_action("stop", [this] { Action_StopExecute(); })->set_enabled(false);
+    // Held here: a load may end after the window is gone, with its actions.
+    stopAction_ = add_action("stop", [this] { Action_StopExecute(); });
+    stopAction_->set_enabled(false);
     g_signal_connect(Browser->WebView(), "notify::is-loading",
                      G_CALLBACK(+[](WebKitWebView* view, GParamSpec*, gpointer self) {
-                         auto stop = static_cast<TMainForm*>(self)->lookup_action("stop");
-                         std::dynamic_pointer_cast<Gio::SimpleAction>(stop)->set_enabled(
+                         static_cast<TMainForm*>(self)->stopAction_->set_enabled(
                              webkit_web_view_is_loading(view));
                      }),
                      this);
